@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+
+namespace orvinta {
+
+// Which capture source a start creates, in picker order.
+enum class InputSource { microphone, systemAudio };
+
+QList<InputSource> allInputSources();
+std::optional<InputSource> inputSourceFromRawValue(QStringView rawValue);
+QString rawValue(InputSource source);
+QString displayName(InputSource source);
+
+}  // namespace orvinta

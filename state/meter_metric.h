@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+
+namespace orvinta {
+
+// Which loudness the large read-out shows; the raw values are the selector's segment titles.
+enum class MeterMetric { momentary, shortTerm, integrated };
+
+QList<MeterMetric> allMeterMetrics();
+std::optional<MeterMetric> meterMetricFromRawValue(QStringView rawValue);
+QString rawValue(MeterMetric metric);
+QString label(MeterMetric metric);
+
+}  // namespace orvinta
