@@ -1,0 +1,70 @@
+#pragma once
+
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace orvinta {
+
+// Turns one channel's raw audio into a smoothed magnitude spectrum in dB on a logarithmic
+// frequency axis. Keeps the newest fftSize samples in a ring; compute() windows them with a
+// periodic Hann window scaled to a mean square of 1, transforms them with FFTW, resamples the
+// per-bin levels onto the log axis and smooths them across frequency and over time.
+// The loudness analyzer owns one per channel (4096 points at 48 kHz) and drives it on the engine's
+// processing queue; push() and compute() never allocate except for the returned row.
+class SpectrumAnalyzer {
+public:
+    // fftSize must be a power of two of at least 2; if the transform cannot be set up the process
+    // stops with a message on stderr.
+    SpectrumAnalyzer(int fftSize, double sampleRate);
+    ~SpectrumAnalyzer();
+
+    SpectrumAnalyzer(const SpectrumAnalyzer&) = delete;
+    SpectrumAnalyzer& operator=(const SpectrumAnalyzer&) = delete;
+
+    // Stores the newest samples in the ring; of a list longer than fftSize only its last fftSize
+    // samples are kept.
+    void push(std::span<const float> samples);
+
+    // Nothing until fftSize samples have been pushed since construction or reset; then binCount dB
+    // values from minHz to maxHz, spaced in equal frequency ratios.
+    std::optional<std::vector<float>> compute(int binCount, double minHz, double maxHz);
+
+    // Same as compute() but writes into out (resized to binCount) and returns false while not
+    // filled. Allocates only when out is smaller than binCount.
+    bool computeInto(int binCount, double minHz, double maxHz, std::vector<float>& out);
+
+    // Back to the state right after construction (the transform and the window are kept).
+    void reset();
+
+    int fftSize() const { return fftSize_; }
+    double sampleRate() const { return sampleRate_; }
+    int writeIndex() const { return writeIndex_; }
+    bool filled() const { return filled_; }
+    const std::vector<float>& window() const { return window_; }
+    // The power values m_k of the latest compute: 4 |X_k|^2 for 1 <= k < fftSize/2, and
+    // 4 (X_0^2 + X_(fftSize/2)^2) at k = 0, X being the DFT of the windowed ring.
+    const std::vector<double>& powerValues() const { return power_; }
+    // The per-bin levels of the latest compute: 10 log10(m_k / fftSize^2 + 1e-12).
+    const std::vector<float>& binLevelsDB() const { return binDB_; }
+
+private:
+    struct FftState;
+
+    int fftSize_;
+    double sampleRate_;
+    unsigned log2n_;
+    FftState* fft_;
+    std::vector<float> window_;
+    std::vector<float> ringBuffer_;
+    int writeIndex_ = 0;
+    bool filled_ = false;
+    float smoothing_ = 0.7f;
+    std::vector<float> smoothedDB_;
+    bool hasSmoothed_ = false;
+    std::vector<double> power_;
+    std::vector<float> binDB_;
+    std::vector<float> resampled_;
+};
+
+}  // namespace orvinta

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <span>
+#include <vector>
+
+namespace orvinta {
+
+// Estimates the true (inter-sample) peak of one channel: the signal is interpolated to
+// oversampleFactor times its rate by a polyphase Kaiser-windowed sinc, and the largest absolute
+// interpolated value of each buffer is reported in dBTP. The loudness analyzer owns one per channel
+// (factor 4, 12 taps per phase) and drives it on the engine's processing queue; no locking.
+class TruePeakDetector {
+public:
+    // Designs the coefficient table. Both arguments must be at least 1 (std::invalid_argument).
+    TruePeakDetector(int oversampleFactor, int tapsPerPhase);
+
+    // Interpolates one buffer. The filter history and the maximum carry over from buffer to
+    // buffer; an empty buffer changes nothing. Never allocates.
+    void process(std::span<const float> samples);
+
+    // True peak of the latest non-empty buffer; negative infinity before the first one or when
+    // every interpolated point of it was zero.
+    double currentPeakDBTP() const { return currentPeakDBTP_; }
+    // Highest currentPeakDBTP since construction or the last resetMaxPeak().
+    double maxPeakDBTP() const { return maxPeakDBTP_; }
+    // Sets maxPeakDBTP back to negative infinity; the filter history is kept.
+    void resetMaxPeak();
+
+    int oversampleFactor() const { return oversampleFactor_; }
+    int tapsPerPhase() const { return tapsPerPhase_; }
+    // The branch coefficients, branch after branch: entry p * tapsPerPhase + k is tap k of
+    // branch p, applied to the input sample k places back (k = 0 is the newest).
+    const std::vector<double>& polyphaseFlat() const { return polyphaseFlat_; }
+
+    // The modified Bessel function I0 by its power series, evaluated from a = (x/2)^2. The sum
+    // stops after the term for k = 30 or after the first term below 1e-14.
+    static double besselI0FromQuarterSquare(double a);
+
+private:
+    // Input samples of one chunk are converted into a contiguous double buffer prefixed by the
+    // previous tapsPerPhase - 1 samples, so no per-sample shifting is needed.
+    static constexpr int kChunkSamples = 1024;
+
+    double processChunk(std::span<const float> samples);
+
+    int oversampleFactor_;
+    int tapsPerPhase_;
+    std::vector<double> polyphaseFlat_;
+    // Branch coefficients in time order (oldest tap first): reversedBranches_[p * T + j] is
+    // polyphaseFlat_[p * T + (T - 1 - j)].
+    std::vector<double> reversedBranches_;
+    // [0, T - 1): the last T - 1 input samples, oldest first; then room for one chunk.
+    std::vector<double> history_;
+    double currentPeakDBTP_;
+    double maxPeakDBTP_;
+};
+
+}  // namespace orvinta
