@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -43,10 +44,11 @@ public:
     bool filled() const { return filled_; }
     const std::vector<float>& window() const { return window_; }
     // The power values m_k of the latest compute: 4 |X_k|^2 for 1 <= k < fftSize/2, and
-    // 4 (X_0^2 + X_(fftSize/2)^2) at k = 0, X being the DFT of the windowed ring.
-    const std::vector<double>& powerValues() const { return power_; }
-    // The per-bin levels of the latest compute: 10 log10(m_k / fftSize^2 + 1e-12).
-    const std::vector<float>& binLevelsDB() const { return binDB_; }
+    // 4 (X_0^2 + X_(fftSize/2)^2) at k = 0, X being the DFT of the windowed ring. Empty before the
+    // first compute. Allocates; meant for inspection, not for the audio path.
+    std::vector<double> powerValues() const;
+    // The per-bin levels 10 log10(m_k / fftSize^2 + 1e-12) of the latest compute, every bin.
+    std::vector<float> binLevelsDB() const;
 
 private:
     struct FftState;
@@ -54,7 +56,7 @@ private:
     int fftSize_;
     double sampleRate_;
     unsigned log2n_;
-    FftState* fft_;
+    std::unique_ptr<FftState> fft_;
     std::vector<float> window_;
     std::vector<float> ringBuffer_;
     int writeIndex_ = 0;
@@ -62,9 +64,22 @@ private:
     float smoothing_ = 0.7f;
     std::vector<float> smoothedDB_;
     bool hasSmoothed_ = false;
-    std::vector<double> power_;
+    bool hasTransform_ = false;
+
+    // The log-axis resampling of the latest (binCount, minHz, maxHz): for each output index the
+    // two FFT bins and the fraction between them, and the bins that any output reads. Rebuilt only
+    // when the arguments change.
+    int tableBinCount_ = -1;
+    double tableMinHz_ = 0.0;
+    double tableMaxHz_ = 0.0;
+    std::vector<int> lowBin_;
+    std::vector<int> highBin_;
+    std::vector<double> fraction_;
+    std::vector<int> usedBins_;
+
     std::vector<float> binDB_;
     std::vector<float> resampled_;
+    std::vector<float> frequencySmoothed_;
 };
 
 }  // namespace orvinta

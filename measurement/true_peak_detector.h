@@ -51,6 +51,8 @@ private:
     std::vector<double> reversedBranches_;
     // [0, T - 1): the last T - 1 input samples, oldest first; then room for one chunk.
     std::vector<double> history_;
+    // Per-branch sums of one chunk for the portable path.
+    std::vector<double> scratch_;
     double currentPeakDBTP_;
     double maxPeakDBTP_;
 };
