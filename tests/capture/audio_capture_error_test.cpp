@@ -1,0 +1,68 @@
+#include "capture/audio_capture_error.h"
+
+#include <gtest/gtest.h>
+
+#include <exception>
+#include <string>
+
+namespace orvinta {
+namespace {
+
+TEST(AudioCaptureError, CasesKeepTheirOrder) {
+    using Kind = AudioCaptureError::Kind;
+    EXPECT_EQ(static_cast<int>(Kind::streamSetupFailed), 0);
+    EXPECT_EQ(static_cast<int>(Kind::noAudioDelivered), 1);
+    EXPECT_EQ(static_cast<int>(Kind::permissionDenied), 2);
+    EXPECT_EQ(static_cast<int>(Kind::noDisplayAvailable), 3);
+    EXPECT_EQ(static_cast<int>(Kind::unsupportedOSVersion), 4);
+    EXPECT_EQ(static_cast<int>(Kind::noInputDeviceAvailable), 5);
+}
+
+TEST(AudioCaptureError, StreamSetupFailureAppendsItsTextAndNothingElse) {
+    const auto error = AudioCaptureError::streamSetupFailed("Connection refused");
+    EXPECT_EQ(error.kind(), AudioCaptureError::Kind::streamSetupFailed);
+    EXPECT_EQ(error.text(), "Connection refused");
+    EXPECT_EQ(error.errorDescription(), "Could not start system audio capture: Connection refused");
+}
+
+TEST(AudioCaptureError, NoAudioDeliveredShowsItsTextAlone) {
+    const auto error = AudioCaptureError::noAudioDelivered("The monitor stream went quiet.");
+    EXPECT_EQ(error.errorDescription(), "The monitor stream went quiet.");
+    EXPECT_EQ(error.text(), "The monitor stream went quiet.");
+}
+
+TEST(AudioCaptureError, FixedMessagesReadAsTheUserSeesThem) {
+    EXPECT_EQ(AudioCaptureError::permissionDenied().errorDescription(),
+              "Microphone or Screen & System Audio Recording permission is required. Please grant "
+              "it under System Settings > Privacy & Security.");
+    EXPECT_EQ(AudioCaptureError::noDisplayAvailable().errorDescription(),
+              "No capturable display was found.");
+    EXPECT_EQ(AudioCaptureError::unsupportedOSVersion().errorDescription(),
+              "System audio capture requires macOS 14 or later.");
+    EXPECT_EQ(AudioCaptureError::noInputDeviceAvailable().errorDescription(),
+              "No microphone or audio input device is currently available. Check System Settings "
+              "> Sound > Input (or reconnect your microphone/audio interface), then press Start "
+              "again.");
+    EXPECT_TRUE(AudioCaptureError::permissionDenied().text().empty());
+}
+
+TEST(AudioCaptureError, WhatSaysTheSameAsTheDescriptionAfterCopyAndRethrow) {
+    std::exception_ptr stored;
+    try {
+        throw AudioCaptureError::streamSetupFailed("x");
+    } catch (...) {
+        stored = std::current_exception();
+    }
+    try {
+        std::rethrow_exception(stored);
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "Could not start system audio capture: x");
+        const auto* typed = dynamic_cast<const AudioCaptureError*>(&e);
+        ASSERT_NE(typed, nullptr);
+        const AudioCaptureError copy = *typed;
+        EXPECT_STREQ(copy.what(), copy.errorDescription().c_str());
+    }
+}
+
+}  // namespace
+}  // namespace orvinta

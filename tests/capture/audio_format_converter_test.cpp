@@ -1,0 +1,479 @@
+#include "capture/audio_format_converter.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <numbers>
+#include <string>
+#include <vector>
+
+namespace orvinta {
+namespace {
+
+// Holds the bytes of one input buffer and the pointer table a PcmBuffer refers to.
+struct OwnedBuffer {
+    PcmFormat format;
+    std::size_t frameCount = 0;
+    std::vector<std::vector<unsigned char>> blocks;
+    std::vector<const void*> pointers;
+
+    PcmBuffer view() {
+        pointers.clear();
+        for (const auto& block : blocks) {
+            pointers.push_back(block.data());
+        }
+        return PcmBuffer{format, frameCount, pointers.data()};
+    }
+};
+
+template <typename T>
+void appendValue(std::vector<unsigned char>& bytes, T value) {
+    unsigned char raw[sizeof(T)];
+    std::memcpy(raw, &value, sizeof(T));
+    bytes.insert(bytes.end(), raw, raw + sizeof(T));
+}
+
+// Float samples per channel, stored as f32 or f64, interleaved or planar.
+template <typename T>
+OwnedBuffer floatBuffer(const std::vector<std::vector<double>>& channels, double rate,
+                        bool interleaved) {
+    OwnedBuffer b;
+    b.format = PcmFormat{rate, static_cast<int>(channels.size()),
+                         sizeof(T) == 4 ? SampleType::float32 : SampleType::float64, interleaved};
+    b.frameCount = channels.front().size();
+    if (interleaved) {
+        b.blocks.resize(1);
+        for (std::size_t i = 0; i < b.frameCount; ++i) {
+            for (const auto& channel : channels) {
+                appendValue(b.blocks[0], static_cast<T>(channel[i]));
+            }
+        }
+    } else {
+        for (const auto& channel : channels) {
+            b.blocks.emplace_back();
+            for (double v : channel) {
+                appendValue(b.blocks.back(), static_cast<T>(v));
+            }
+        }
+    }
+    return b;
+}
+
+// 16-bit integer samples, the most common device format.
+OwnedBuffer s16Buffer(const std::vector<std::vector<double>>& channels, double rate,
+                      bool interleaved) {
+    OwnedBuffer b;
+    b.format =
+        PcmFormat{rate, static_cast<int>(channels.size()), SampleType::signed16, interleaved};
+    b.frameCount = channels.front().size();
+    auto encode = [](double v) {
+        return static_cast<std::int16_t>(
+            std::lround(std::clamp(v, -1.0, 32767.0 / 32768.0) * 32768.0));
+    };
+    if (interleaved) {
+        b.blocks.resize(1);
+        for (std::size_t i = 0; i < b.frameCount; ++i) {
+            for (const auto& channel : channels) {
+                appendValue(b.blocks[0], encode(channel[i]));
+            }
+        }
+    } else {
+        for (const auto& channel : channels) {
+            b.blocks.emplace_back();
+            for (double v : channel) {
+                appendValue(b.blocks.back(), encode(v));
+            }
+        }
+    }
+    return b;
+}
+
+// One mono buffer of raw bytes in any sample type at 48 kHz (no resampling).
+OwnedBuffer rawMono(SampleType type, std::vector<unsigned char> bytes, std::size_t frames) {
+    OwnedBuffer b;
+    b.format = PcmFormat{48000.0, 1, type, true};
+    b.frameCount = frames;
+    b.blocks.push_back(std::move(bytes));
+    return b;
+}
+
+std::vector<double> sine(double frequency, double amplitude, double rate, std::size_t start,
+                         std::size_t frames) {
+    std::vector<double> samples(frames);
+    for (std::size_t i = 0; i < frames; ++i) {
+        samples[i] = amplitude * std::sin(2.0 * std::numbers::pi * frequency *
+                                          static_cast<double>(start + i) / rate);
+    }
+    return samples;
+}
+
+// Least-squares fit of a 1 kHz sinusoid over whole periods at 48 kHz (48 samples each):
+// returns the fitted amplitude and the RMS of what the fit leaves over.
+struct SineFit {
+    double amplitude;
+    double residualRms;
+};
+
+SineFit fit1kHz(const std::vector<float>& x, std::size_t from, std::size_t periods) {
+    const std::size_t n = periods * 48;
+    double s = 0.0;
+    double c = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double phase = 2.0 * std::numbers::pi * static_cast<double>(i) / 48.0;
+        s += x[from + i] * std::sin(phase);
+        c += x[from + i] * std::cos(phase);
+    }
+    s *= 2.0 / static_cast<double>(n);
+    c *= 2.0 / static_cast<double>(n);
+    double residual = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double phase = 2.0 * std::numbers::pi * static_cast<double>(i) / 48.0;
+        const double e = x[from + i] - (s * std::sin(phase) + c * std::cos(phase));
+        residual += e * e;
+    }
+    return {std::hypot(s, c), std::sqrt(residual / static_cast<double>(n))};
+}
+
+void appendTo(ChannelBuffers& all, const ChannelBuffers& part) {
+    if (all.empty()) {
+        all.resize(part.size());
+    }
+    ASSERT_EQ(all.size(), part.size());
+    for (std::size_t c = 0; c < part.size(); ++c) {
+        all[c].insert(all[c].end(), part[c].begin(), part[c].end());
+    }
+}
+
+TEST(AudioFormatConverter, FloatPlanarAt48kHzPassesThroughUnchanged) {
+    AudioFormatConverter converter(2);
+    std::vector<double> left{0.5, -0.25, 1.5, 0.0, -1.0, 0.123456789};
+    std::vector<double> right{-0.5, 0.75, 0.0, 2.0, 1e-8, -0.999};
+    auto input = floatBuffer<float>({left, right}, 48000.0, false);
+    const auto out = converter.convert(input.view());
+    ASSERT_TRUE(out);
+    ASSERT_EQ(out->size(), 2u);
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        EXPECT_EQ((*out)[0][i], static_cast<float>(left[i]));
+        EXPECT_EQ((*out)[1][i], static_cast<float>(right[i]));
+    }
+}
+
+TEST(AudioFormatConverter, InterleavedAndPlanarInputGiveTheSameChannels) {
+    const auto left = sine(1000.0, 0.5, 44100.0, 0, 2048);
+    const auto right = sine(300.0, 0.25, 44100.0, 0, 2048);
+    for (double rate : {48000.0, 44100.0}) {
+        AudioFormatConverter planar(2);
+        AudioFormatConverter interleaved(2);
+        auto a = floatBuffer<float>({left, right}, rate, false);
+        auto b = floatBuffer<float>({left, right}, rate, true);
+        const auto outA = planar.convert(a.view());
+        const auto outB = interleaved.convert(b.view());
+        ASSERT_TRUE(outA && outB);
+        EXPECT_EQ(*outA, *outB) << "rate " << rate;
+    }
+}
+
+TEST(AudioFormatConverter, IntegerFormatsScaleToFullScaleOne) {
+    struct Case {
+        SampleType type;
+        std::vector<unsigned char> bytes;
+        std::vector<float> expected;
+    };
+    const std::vector<Case> cases{
+        {SampleType::unsigned8, {0x00, 0x80, 0xC0, 0xFF}, {-1.0f, 0.0f, 0.5f, 127.0f / 128.0f}},
+        {SampleType::signed16,
+         {0x00, 0x80, 0x00, 0x00, 0x00, 0x40, 0xFF, 0x7F},
+         {-1.0f, 0.0f, 0.5f, 32767.0f / 32768.0f}},
+        {SampleType::signed24Packed,
+         {0x00, 0x00, 0x80, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x40, 0x01, 0x00, 0x00},
+         {-1.0f, -0.5f, 0.5f, 1.0f / 8388608.0f}},
+        // The top byte of each word is padding and must not change the value.
+        {SampleType::signed24In32,
+         {0x00, 0x00, 0x80, 0xFF, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x40, 0xAB, 0xFF, 0xFF, 0xFF,
+          0x00},
+         {-1.0f, -0.5f, 0.5f, -1.0f / 8388608.0f}},
+        {SampleType::signed32,
+         {0x00, 0x00, 0x00, 0x80, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+          0xE0},
+         {-1.0f, 0.5f, 0.0f, -0.25f}},
+    };
+    for (const auto& c : cases) {
+        AudioFormatConverter converter(1);
+        auto input = rawMono(c.type, c.bytes, c.expected.size());
+        const auto out = converter.convert(input.view());
+        ASSERT_TRUE(out) << static_cast<int>(c.type);
+        ASSERT_EQ(out->size(), 1u);
+        EXPECT_EQ((*out)[0], c.expected) << static_cast<int>(c.type);
+    }
+}
+
+TEST(AudioFormatConverter, DoubleSamplesNarrowToFloat) {
+    AudioFormatConverter converter(1);
+    auto input = floatBuffer<double>({{0.25, -0.75, 1.25}}, 48000.0, true);
+    const auto out = converter.convert(input.view());
+    ASSERT_TRUE(out);
+    EXPECT_EQ((*out)[0], (std::vector<float>{0.25f, -0.75f, 1.25f}));
+}
+
+TEST(AudioFormatConverter, NonFiniteSamplesBecomeSilence) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    {
+        AudioFormatConverter converter(1);
+        auto input = floatBuffer<float>({{0.5, nan, inf, -inf, 0.25}}, 48000.0, true);
+        const auto out = converter.convert(input.view());
+        ASSERT_TRUE(out);
+        EXPECT_EQ((*out)[0], (std::vector<float>{0.5f, 0.0f, 0.0f, 0.0f, 0.25f}));
+    }
+    {
+        // A double beyond float range would turn into an infinity on narrowing.
+        AudioFormatConverter converter(1);
+        auto input = floatBuffer<double>({{nan, 1e300, -inf, 0.5}}, 48000.0, true);
+        const auto out = converter.convert(input.view());
+        ASSERT_TRUE(out);
+        EXPECT_EQ((*out)[0], (std::vector<float>{0.0f, 0.0f, 0.0f, 0.5f}));
+    }
+    {
+        // Through the resampler: one NaN must not spread over its filter history.
+        AudioFormatConverter converter(2);
+        ChannelBuffers all;
+        for (int block = 0; block < 8; ++block) {
+            auto left = sine(1000.0, 0.5, 44100.0, block * 441, 441);
+            auto right = left;
+            if (block == 2) {
+                left[100] = nan;
+                right[7] = -inf;
+            }
+            auto input = floatBuffer<float>({left, right}, 44100.0, false);
+            if (auto out = converter.convert(input.view())) {
+                appendTo(all, *out);
+            }
+        }
+        ASSERT_EQ(all.size(), 2u);
+        ASSERT_GT(all[0].size(), 3000u);
+        for (const auto& channel : all) {
+            for (float v : channel) {
+                ASSERT_TRUE(std::isfinite(v));
+                ASSERT_LE(std::fabs(v), 0.6f);
+            }
+        }
+    }
+}
+
+TEST(AudioFormatConverter, ChannelCountsAreMappedOntoTheOutput) {
+    const std::vector<double> a{0.5, -0.5, 0.25};
+    const std::vector<double> b{0.25, 0.5, -0.75};
+    const std::vector<double> c{1.0, 1.0, 1.0};
+    {
+        // Mono input fills every output channel.
+        AudioFormatConverter converter(3);
+        auto input = floatBuffer<float>({a}, 48000.0, true);
+        const auto out = converter.convert(input.view());
+        ASSERT_TRUE(out);
+        ASSERT_EQ(out->size(), 3u);
+        for (const auto& channel : *out) {
+            EXPECT_EQ(channel, (std::vector<float>{0.5f, -0.5f, 0.25f}));
+        }
+    }
+    {
+        // A mono output hears the average of all input channels.
+        AudioFormatConverter converter(1);
+        auto input = floatBuffer<float>({a, b}, 48000.0, false);
+        const auto out = converter.convert(input.view());
+        ASSERT_TRUE(out);
+        ASSERT_EQ(out->size(), 1u);
+        EXPECT_EQ((*out)[0], (std::vector<float>{0.375f, 0.0f, -0.25f}));
+    }
+    {
+        // More inputs than outputs: the first channels in order.
+        AudioFormatConverter converter(2);
+        auto input = floatBuffer<float>({a, b, c}, 48000.0, true);
+        const auto out = converter.convert(input.view());
+        ASSERT_TRUE(out);
+        ASSERT_EQ(out->size(), 2u);
+        EXPECT_EQ((*out)[0], (std::vector<float>{0.5f, -0.5f, 0.25f}));
+        EXPECT_EQ((*out)[1], (std::vector<float>{0.25f, 0.5f, -0.75f}));
+    }
+    {
+        // Fewer inputs than outputs: the extra outputs are silent.
+        AudioFormatConverter converter(4);
+        auto input = floatBuffer<float>({a, b}, 48000.0, true);
+        const auto out = converter.convert(input.view());
+        ASSERT_TRUE(out);
+        ASSERT_EQ(out->size(), 4u);
+        EXPECT_EQ((*out)[1], (std::vector<float>{0.25f, 0.5f, -0.75f}));
+        EXPECT_EQ((*out)[3], (std::vector<float>(3, 0.0f)));
+    }
+}
+
+// Feeds a 1 kHz sine at `rate` through the converter in uneven blocks and checks that the
+// output is that sine at 48 kHz: same level within 0.01 dB, nothing else of note, and as many
+// frames as the rate ratio says, less the resampler's latency.
+void expectSineSurvivesResampling(double rate, SampleType type, bool interleaved) {
+    SCOPED_TRACE(testing::Message() << rate << " Hz, type " << static_cast<int>(type)
+                                    << (interleaved ? " interleaved" : " planar"));
+    const double amplitude = std::pow(10.0, -20.0 / 20.0);
+    const std::size_t totalIn = static_cast<std::size_t>(rate);  // one second
+    const std::vector<std::size_t> blockSizes{1, 127, 480, 1024, 4095, 4801};
+    AudioFormatConverter converter(2);
+    ChannelBuffers all;
+    std::size_t position = 0;
+    std::size_t round = 0;
+    while (position < totalIn) {
+        const std::size_t n = std::min(blockSizes[round++ % blockSizes.size()], totalIn - position);
+        const auto left = sine(1000.0, amplitude, rate, position, n);
+        OwnedBuffer input = type == SampleType::signed16
+                                ? s16Buffer({left, left}, rate, interleaved)
+                                : floatBuffer<float>({left, left}, rate, interleaved);
+        position += n;
+        if (auto out = converter.convert(input.view())) {
+            ASSERT_EQ(out->size(), 2u);
+            ASSERT_EQ((*out)[0].size(), (*out)[1].size());
+            appendTo(all, *out);
+        }
+    }
+    ASSERT_EQ(all.size(), 2u);
+    // One second in gives 48 000 frames out, less what the resampler still holds.
+    EXPECT_LE(all[0].size(), 48000u);
+    EXPECT_GE(all[0].size(), 48000u - 2400u);
+
+    // Fit over 0.5 s well away from the start-up transient.
+    const SineFit fit = fit1kHz(all[0], 9600, 500);
+    const double levelErrorDb = 20.0 * std::log10(fit.amplitude / amplitude);
+    EXPECT_NEAR(levelErrorDb, 0.0, 0.01);
+    const double floorDb = 20.0 * std::log10(fit.residualRms / (amplitude / std::sqrt(2.0)));
+    EXPECT_LT(floorDb, type == SampleType::signed16 ? -70.0 : -90.0);
+    EXPECT_EQ(all[0], all[1]);
+}
+
+TEST(AudioFormatConverter, ResamplesCommonRatesTo48kHzKeepingLevelAndFrameCount) {
+    for (double rate : {44100.0, 96000.0, 192000.0}) {
+        expectSineSurvivesResampling(rate, SampleType::float32, false);
+    }
+    expectSineSurvivesResampling(44100.0, SampleType::signed16, true);
+    expectSineSurvivesResampling(22050.0, SampleType::float32, true);
+}
+
+// The resampler works in blocks of its own, so single buffers come out lumpy; over time the
+// output must follow the input exactly, short only by the resampler's fixed latency.
+TEST(AudioFormatConverter, OutputFollowsTheInputRateWithABoundedLatency) {
+    AudioFormatConverter converter(1);
+    std::size_t totalOut = 0;
+    for (int block = 1; block <= 500; ++block) {
+        auto input =
+            floatBuffer<float>({sine(1000.0, 0.1, 44100.0, (block - 1) * 441, 441)}, 44100.0, true);
+        const auto out = converter.convert(input.view());
+        totalOut += out ? (*out)[0].size() : 0;
+        const std::size_t expected = static_cast<std::size_t>(block) * 480;
+        ASSERT_LE(totalOut, expected) << "block " << block;
+        if (block >= 10) {
+            // At most 30 ms behind, at any buffer.
+            ASSERT_GE(totalOut + 1440, expected) << "block " << block;
+        }
+    }
+}
+
+// The resampler keeps its history while the format stays; a format change starts a fresh one
+// and drops what the old one still held, so each change costs about one latency of output.
+TEST(AudioFormatConverter, RebuildsOnlyWhenTheInputFormatChanges) {
+    auto deficitAfter = [](bool alternate) {
+        AudioFormatConverter converter(1);
+        std::size_t totalOut = 0;
+        for (int i = 0; i < 20; ++i) {
+            const auto samples = sine(1000.0, 0.1, 44100.0, i * 4410, 4410);
+            OwnedBuffer input = alternate && i % 2 == 1
+                                    ? s16Buffer({samples}, 44100.0, true)
+                                    : floatBuffer<float>({samples}, 44100.0, true);
+            const auto out = converter.convert(input.view());
+            totalOut += out ? (*out)[0].size() : 0;
+        }
+        return 20 * 4800 - static_cast<long>(totalOut);
+    };
+    const long steady = deficitAfter(false);
+    const long switching = deficitAfter(true);
+    EXPECT_GE(steady, 0);
+    EXPECT_LT(steady, 1440);
+    // 19 changes of format, each losing the held samples again.
+    EXPECT_GT(switching, steady + 19 * (steady / 2));
+}
+
+TEST(AudioFormatConverter, KeepsTheWaveformContinuousAcrossBuffers) {
+    AudioFormatConverter converter(1);
+    ChannelBuffers all;
+    std::size_t position = 0;
+    for (std::size_t n : {1000u, 7u, 3000u, 1u, 4096u, 333u, 20000u}) {
+        auto input = floatBuffer<float>({sine(1000.0, 0.5, 96000.0, position, n)}, 96000.0, false);
+        position += n;
+        if (auto out = converter.convert(input.view())) {
+            appendTo(all, *out);
+        }
+    }
+    ASSERT_GT(all[0].size(), 48u * 200u);
+    // Any seam between buffers would leave a large residual against one clean sine.
+    const SineFit fit = fit1kHz(all[0], 480, 150);
+    EXPECT_NEAR(fit.amplitude, 0.5, 0.001);
+    EXPECT_LT(fit.residualRms, 1e-4);
+}
+
+TEST(AudioFormatConverter, UnconvertibleFormatYieldsNothingAndIsNotRetried) {
+    AudioFormatConverter converter(2);
+    const auto samples = sine(1000.0, 0.5, 44100.0, 0, 441);
+    auto bad = floatBuffer<float>({samples, samples}, 0.0, true);
+    auto good = floatBuffer<float>({samples, samples}, 44100.0, true);
+
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(converter.convert(bad.view()));
+    EXPECT_FALSE(converter.convert(bad.view()));
+    EXPECT_FALSE(converter.convert(bad.view()));
+    std::string log = testing::internal::GetCapturedStdout();
+    // One attempt, one report, however many buffers follow in that format.
+    EXPECT_EQ(log,
+              "[Tessaro] AudioFormatConverter: cannot convert 0 Hz, 2 channels, f32 "
+              "interleaved\n");
+
+    // A new format is tried afresh; going back to the broken one fails (and reports) again.
+    for (int i = 0; i < 20 && !converter.convert(good.view()); ++i) {
+    }
+    EXPECT_TRUE(converter.convert(good.view()));
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(converter.convert(bad.view()));
+    EXPECT_FALSE(converter.convert(bad.view()));
+    log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1);
+
+    // Other impossible formats: no channels, a NaN rate.
+    testing::internal::CaptureStdout();
+    auto noChannels = good;
+    noChannels.format.channelCount = 0;
+    EXPECT_FALSE(converter.convert(noChannels.view()));
+    auto nanRate = good;
+    nanRate.format.sampleRate = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_FALSE(converter.convert(nanRate.view()));
+    EXPECT_FALSE(converter.convert(nanRate.view()));
+    log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
+}
+
+TEST(AudioFormatConverter, EmptyOrMissingDataYieldsNothing) {
+    AudioFormatConverter converter(2);
+    auto input = floatBuffer<float>({{0.5}, {0.5}}, 48000.0, false);
+    PcmBuffer empty = input.view();
+    empty.frameCount = 0;
+    EXPECT_FALSE(converter.convert(empty));
+    PcmBuffer noData = input.view();
+    noData.data = nullptr;
+    EXPECT_FALSE(converter.convert(noData));
+    const void* holes[2] = {input.blocks[0].data(), nullptr};
+    PcmBuffer missingChannel = input.view();
+    missingChannel.data = holes;
+    EXPECT_FALSE(converter.convert(missingChannel));
+    // None of that spoils the converter for good buffers.
+    EXPECT_TRUE(converter.convert(input.view()));
+}
+
+}  // namespace
+}  // namespace orvinta
