@@ -1,0 +1,319 @@
+#include "measurement/spectrum_analyzer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <numbers>
+#include <random>
+#include <span>
+#include <vector>
+
+namespace orvinta {
+namespace {
+
+constexpr int kSize = 4096;
+constexpr double kRate = 48000.0;
+constexpr double kBinWidthHz = kRate / kSize;
+
+std::vector<float> noise(std::size_t count, unsigned seed, float amplitude = 0.5f) {
+    std::mt19937 generator(seed);
+    std::uniform_real_distribution<float> distribution(-amplitude, amplitude);
+    std::vector<float> samples(count);
+    for (float& sample : samples) {
+        sample = distribution(generator);
+    }
+    return samples;
+}
+
+std::vector<float> sine(double frequencyHz, double amplitude, std::size_t count) {
+    std::vector<float> samples(count);
+    for (std::size_t n = 0; n < count; ++n) {
+        samples[n] = static_cast<float>(amplitude *
+                                        std::sin(2.0 * std::numbers::pi * frequencyHz * n / kRate));
+    }
+    return samples;
+}
+
+// Power values of the last kSize samples straight from the DFT's definition, in double precision:
+// m_k = 4 |X_k|^2, with the Nyquist term folded into bin 0.
+std::vector<double> naivePowerValues(std::span<const float> signal) {
+    const auto window = signal.last(kSize);
+    std::vector<double> cosines(kSize);
+    std::vector<double> sines(kSize);
+    std::vector<double> windowed(kSize);
+    for (int n = 0; n < kSize; ++n) {
+        const double angle = 2.0 * std::numbers::pi * n / kSize;
+        cosines[n] = std::cos(angle);
+        sines[n] = std::sin(angle);
+        windowed[n] = window[n] * 0.8165 * (1.0 - std::cos(angle));
+    }
+    const auto transform = [&](int k) {
+        double re = 0.0;
+        double im = 0.0;
+        for (int n = 0; n < kSize; ++n) {
+            const int index = static_cast<int>((static_cast<long>(k) * n) % kSize);
+            re += windowed[n] * cosines[index];
+            im -= windowed[n] * sines[index];
+        }
+        return std::pair{re, im};
+    };
+    std::vector<double> power(kSize / 2);
+    const auto [dc, dcIm] = transform(0);
+    const auto [nyquist, nyquistIm] = transform(kSize / 2);
+    power[0] = 4.0 * (dc * dc + nyquist * nyquist);
+    for (int k = 1; k < kSize / 2; ++k) {
+        const auto [re, im] = transform(k);
+        power[k] = 4.0 * (re * re + im * im);
+    }
+    return power;
+}
+
+std::vector<double> levelsDB(const std::vector<double>& power) {
+    std::vector<double> levels;
+    for (const double m : power) {
+        levels.push_back(10.0 * std::log10(m / (double(kSize) * kSize) + 1e-12));
+    }
+    return levels;
+}
+
+// A row on the log axis from per-bin levels: linear interpolation between neighbouring bins, then
+// the mean of up to five neighbours.
+std::vector<double> logRow(const std::vector<double>& levels, int count, double minHz,
+                           double maxHz) {
+    std::vector<double> out(count);
+    for (int i = 0; i < count; ++i) {
+        const double t = count > 1 ? double(i) / (count - 1) : 0.0;
+        const double position = minHz * std::pow(maxHz / minHz, t) / kBinWidthHz;
+        const int low = std::clamp(static_cast<int>(std::floor(position)), 0, kSize / 2 - 1);
+        const int high = std::min(low + 1, kSize / 2 - 1);
+        const double g = static_cast<float>(position - low);
+        out[i] = (1.0 - g) * levels[low] + g * levels[high];
+    }
+    std::vector<double> smoothed(count);
+    for (int j = 0; j < count; ++j) {
+        double sum = 0.0;
+        int used = 0;
+        for (int m = j - 2; m <= j + 2; ++m) {
+            if (m >= 0 && m < count) {
+                sum += out[m];
+                ++used;
+            }
+        }
+        smoothed[j] = sum / used;
+    }
+    return smoothed;
+}
+
+void expectRowNear(const std::vector<float>& actual, const std::vector<double>& expected,
+                   double tolerance) {
+    ASSERT_EQ(actual.size(), expected.size());
+    for (std::size_t i = 0; i < actual.size(); ++i) {
+        EXPECT_NEAR(actual[i], expected[i], tolerance) << "index " << i;
+    }
+}
+
+TEST(SpectrumAnalyzer, FftPathMatchesANaiveDftAndTheLogAxisRules) {
+    // Pieces of odd sizes leave the ring's write index in the middle, so the unrolling matters.
+    const std::vector<float> signal = noise(6277, 1);
+    SpectrumAnalyzer analyzer(kSize, kRate);
+    analyzer.push(std::span(signal).first(3000));
+    analyzer.push(std::span(signal).subspan(3000, 2500));
+    analyzer.push(std::span(signal).subspan(5500));
+    EXPECT_NE(analyzer.writeIndex(), 0);
+
+    const std::optional<std::vector<float>> row = analyzer.compute(192, 20.0, 20000.0);
+    ASSERT_TRUE(row.has_value());
+
+    const std::vector<double> power = naivePowerValues(signal);
+    const std::vector<double> fftPower = analyzer.powerValues();
+    ASSERT_EQ(fftPower.size(), power.size());
+    double meanPower = 0.0;
+    for (const double m : power) {
+        meanPower += m / power.size();
+    }
+    for (std::size_t k = 0; k < power.size(); ++k) {
+        EXPECT_NEAR(fftPower[k], power[k], 1e-5 * meanPower) << "bin " << k;
+    }
+
+    const std::vector<double> levels = levelsDB(power);
+    const std::vector<float> fftLevels = analyzer.binLevelsDB();
+    for (std::size_t k = 0; k < levels.size(); ++k) {
+        EXPECT_NEAR(fftLevels[k], levels[k], 2e-3) << "bin " << k;
+    }
+    const std::vector<double> first = logRow(levels, 192, 20.0, 20000.0);
+    expectRowNear(*row, first, 2e-3);
+
+    // The next row moves 30 % of the way towards the new spectrum.
+    const std::vector<float> next = noise(kSize, 2, 0.05f);
+    analyzer.push(next);
+    const std::vector<double> target = logRow(levelsDB(naivePowerValues(next)), 192, 20.0, 20000.0);
+    std::vector<double> blended(192);
+    for (std::size_t i = 0; i < blended.size(); ++i) {
+        blended[i] = 0.7 * first[i] + 0.3 * target[i];
+    }
+    expectRowNear(analyzer.compute(192, 20.0, 20000.0).value(), blended, 2e-3);
+}
+
+TEST(SpectrumAnalyzer, SilenceReadsMinus120InEveryBin) {
+    SpectrumAnalyzer analyzer(kSize, kRate);
+    analyzer.push(std::vector<float>(kSize, 0.0f));
+    const std::vector<float> row = analyzer.compute(192, 20.0, 20000.0).value();
+    ASSERT_EQ(row.size(), 192u);
+    for (const float value : row) {
+        EXPECT_FLOAT_EQ(value, -120.0f);
+    }
+}
+
+TEST(SpectrumAnalyzer, FullScaleSineOnABinCentreReadsMinus1Point76) {
+    constexpr int kBin = 100;
+    SpectrumAnalyzer analyzer(kSize, kRate);
+    analyzer.push(sine(kBin * kBinWidthHz, 1.0, kSize));
+    const std::vector<float> row = analyzer.compute(192, 20.0, 20000.0).value();
+
+    // The scaled Hann window's transform is 0.8165 N at 0 and -0.8165 N / 2 one bin away, and a
+    // unit sine puts half its amplitude on each side: |X| = 0.8165 N / 2 in the centre bin, so
+    // m / N^2 = 2/3 (-1.76 dB); each neighbour holds half the amplitude, 6.02 dB lower.
+    const std::vector<float> levels = analyzer.binLevelsDB();
+    EXPECT_NEAR(levels[kBin], 10.0 * std::log10(2.0 / 3.0), 1e-3);
+    EXPECT_NEAR(levels[kBin - 1], 10.0 * std::log10(2.0 / 3.0 / 4.0), 1e-3);
+    EXPECT_NEAR(levels[kBin + 1], 10.0 * std::log10(2.0 / 3.0 / 4.0), 1e-3);
+    EXPECT_LT(levels[kBin + 10], -90.0f);
+
+    // On the log axis from 20 Hz to 20 kHz, 1171.875 Hz lies near index 191 log(58.6) / log(1000);
+    // neighbouring indices are 3.6 bins apart here.
+    const auto loudest = std::max_element(row.begin(), row.end()) - row.begin();
+    EXPECT_NEAR(static_cast<double>(loudest),
+                191.0 * std::log(kBin * kBinWidthHz / 20.0) / std::log(1000.0), 2.0);
+
+    // A single output value is the level at minHz.
+    SpectrumAnalyzer single(kSize, kRate);
+    single.push(sine(kBin * kBinWidthHz, 1.0, kSize));
+    const std::vector<float> one = single.compute(1, kBin * kBinWidthHz, 20000.0).value();
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0], levels[kBin]);
+}
+
+TEST(SpectrumAnalyzer, YieldsNothingUntilTheRingIsFull) {
+    SpectrumAnalyzer analyzer(kSize, kRate);
+    EXPECT_FALSE(analyzer.compute(192, 20.0, 20000.0).has_value());
+    analyzer.push(std::vector<float>(kSize - 1, 0.25f));
+    EXPECT_FALSE(analyzer.compute(192, 20.0, 20000.0).has_value());
+    EXPECT_FALSE(analyzer.filled());
+    analyzer.push(std::vector<float>(1, 0.25f));
+    EXPECT_TRUE(analyzer.filled());
+    EXPECT_EQ(analyzer.writeIndex(), 0);
+    EXPECT_TRUE(analyzer.compute(192, 20.0, 20000.0).has_value());
+
+    SpectrumAnalyzer exact(kSize, kRate);
+    exact.push(std::vector<float>(kSize, 0.25f));
+    EXPECT_TRUE(exact.filled());
+    EXPECT_EQ(exact.writeIndex(), 0);
+
+    SpectrumAnalyzer empty(kSize, kRate);
+    empty.push({});
+    EXPECT_EQ(empty.writeIndex(), 0);
+    EXPECT_FALSE(empty.filled());
+}
+
+TEST(SpectrumAnalyzer, LongPushKeepsOnlyItsNewestSamples) {
+    const std::vector<float> signal = noise(5000, 4);
+    SpectrumAnalyzer longPush(kSize, kRate);
+    longPush.push(signal);
+    EXPECT_TRUE(longPush.filled());
+    EXPECT_EQ(longPush.writeIndex(), 0);
+
+    SpectrumAnalyzer tailOnly(kSize, kRate);
+    tailOnly.push(std::span(signal).last(kSize));
+    EXPECT_EQ(longPush.compute(192, 20.0, 20000.0), tailOnly.compute(192, 20.0, 20000.0));
+}
+
+TEST(SpectrumAnalyzer, SteadyInputConvergesByThirtyPercentPerCall) {
+    SpectrumAnalyzer analyzer(kSize, kRate);
+    analyzer.push(std::vector<float>(kSize, 0.0f));
+    ASSERT_TRUE(analyzer.compute(192, 20.0, 20000.0).has_value());
+
+    const std::vector<float> tone = sine(1000.0, 0.5, kSize);
+    SpectrumAnalyzer fresh(kSize, kRate);
+    fresh.push(tone);
+    const std::vector<float> settled = fresh.compute(192, 20.0, 20000.0).value();
+
+    analyzer.push(tone);
+    std::vector<float> row;
+    for (int call = 1; call <= 10; ++call) {
+        row = analyzer.compute(192, 20.0, 20000.0).value();
+        const double remaining = std::pow(0.7, call);
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            EXPECT_NEAR(row[i], settled[i] + remaining * (-120.0 - settled[i]), 1e-3)
+                << "call " << call << ", index " << i;
+        }
+    }
+}
+
+TEST(SpectrumAnalyzer, ResetStartsOverWithoutTimeSmoothing) {
+    SpectrumAnalyzer analyzer(kSize, kRate);
+    analyzer.push(noise(kSize + 17, 5));
+    ASSERT_TRUE(analyzer.compute(192, 20.0, 20000.0).has_value());
+
+    analyzer.reset();
+    EXPECT_FALSE(analyzer.filled());
+    EXPECT_EQ(analyzer.writeIndex(), 0);
+    EXPECT_FALSE(analyzer.compute(192, 20.0, 20000.0).has_value());
+
+    const std::vector<float> tone = sine(440.0, 0.3, kSize);
+    analyzer.push(tone);
+    SpectrumAnalyzer fresh(kSize, kRate);
+    fresh.push(tone);
+    EXPECT_EQ(analyzer.compute(192, 20.0, 20000.0), fresh.compute(192, 20.0, 20000.0));
+}
+
+TEST(SpectrumAnalyzer, ChangingTheRowLengthRestartsTheTimeSmoothing) {
+    SpectrumAnalyzer analyzer(kSize, kRate);
+    analyzer.push(std::vector<float>(kSize, 0.0f));
+    ASSERT_TRUE(analyzer.compute(192, 20.0, 20000.0).has_value());
+    analyzer.push(sine(1000.0, 0.5, kSize));
+    const std::vector<float> shorter = analyzer.compute(64, 20.0, 20000.0).value();
+
+    SpectrumAnalyzer fresh(kSize, kRate);
+    fresh.push(sine(1000.0, 0.5, kSize));
+    EXPECT_EQ(shorter, fresh.compute(64, 20.0, 20000.0).value());
+}
+
+TEST(SpectrumAnalyzer, FrequenciesOutsideTheBinsReadTheEdgeLevels) {
+    SpectrumAnalyzer analyzer(kSize, kRate);
+    analyzer.push(noise(kSize, 6));
+    const float aboveNyquist = analyzer.compute(1, 30000.0, 30000.0).value().at(0);
+    const std::vector<float> levels = analyzer.binLevelsDB();
+    EXPECT_EQ(aboveNyquist, levels[kSize / 2 - 1]);
+
+    SpectrumAnalyzer low(kSize, kRate);
+    low.push(noise(kSize, 6));
+    EXPECT_EQ(low.compute(1, 0.0, 20000.0).value().at(0), levels[0]);
+    EXPECT_TRUE(low.compute(0, 20.0, 20000.0).value().empty());
+}
+
+TEST(SpectrumAnalyzer, RecoversOnceNonFiniteSamplesLeaveTheWindow) {
+    SpectrumAnalyzer analyzer(kSize, kRate);
+    std::vector<float> spoilt = noise(kSize, 8);
+    spoilt[123] = std::numeric_limits<float>::quiet_NaN();
+    analyzer.push(spoilt);
+    ASSERT_TRUE(analyzer.compute(192, 20.0, 20000.0).has_value());
+
+    analyzer.push(noise(kSize, 9));
+    const std::vector<float> row = analyzer.compute(192, 20.0, 20000.0).value();
+    for (const float value : row) {
+        EXPECT_TRUE(std::isfinite(value));
+    }
+}
+
+TEST(SpectrumAnalyzerDeathTest, StopsWhenNoTransformCanBeMadeForTheSize) {
+    EXPECT_DEATH(SpectrumAnalyzer(1000, kRate),
+                 "SpectrumAnalyzer: failed to create FFT setup for size 1000");
+    EXPECT_DEATH(SpectrumAnalyzer(0, kRate),
+                 "SpectrumAnalyzer: failed to create FFT setup for size 0");
+}
+
+}  // namespace
+}  // namespace orvinta

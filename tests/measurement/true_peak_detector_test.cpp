@@ -1,0 +1,253 @@
+#include "measurement/true_peak_detector.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <numbers>
+#include <random>
+#include <span>
+#include <stdexcept>
+#include <vector>
+
+namespace orvinta {
+namespace {
+
+constexpr double kNegativeInfinity = -std::numeric_limits<double>::infinity();
+
+// The interpolator written the slow, obvious way: a shifted history of T samples, newest first,
+// and every branch summed tap by tap for every input sample.
+class ShiftingReference {
+public:
+    explicit ShiftingReference(const std::vector<double>& coefficients, int factor, int taps)
+        : coefficients_(coefficients), factor_(factor), taps_(taps), history_(taps, 0.0) {}
+
+    // Largest |interpolated value| of the buffer.
+    double peak(std::span<const float> samples) {
+        double peak = 0.0;
+        for (const float x : samples) {
+            std::rotate(history_.rbegin(), history_.rbegin() + 1, history_.rend());
+            history_[0] = x;
+            for (int p = 0; p < factor_; ++p) {
+                double acc = 0.0;
+                for (int k = 0; k < taps_; ++k) {
+                    acc += coefficients_[p * taps_ + k] * history_[k];
+                }
+                peak = std::max(peak, std::abs(acc));
+            }
+        }
+        return peak;
+    }
+
+private:
+    std::vector<double> coefficients_;
+    int factor_;
+    int taps_;
+    std::vector<double> history_;
+};
+
+std::vector<float> sine(double frequencyHz, double amplitude, double phase, std::size_t count) {
+    std::vector<float> samples(count);
+    for (std::size_t n = 0; n < count; ++n) {
+        samples[n] = static_cast<float>(
+            amplitude * std::sin(2.0 * std::numbers::pi * frequencyHz * n / 48000.0 + phase));
+    }
+    return samples;
+}
+
+std::vector<float> noise(std::size_t count, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::uniform_real_distribution<float> distribution(-1.0f, 1.0f);
+    std::vector<float> samples(count);
+    for (float& sample : samples) {
+        sample = distribution(generator);
+    }
+    return samples;
+}
+
+double rounded(double value, int decimals) {
+    const double scale = std::pow(10.0, decimals);
+    return std::round(value * scale) / scale;
+}
+
+TEST(TruePeakDetector, DesignsTheKaiserWindowedSincTable) {
+    const TruePeakDetector detector(4, 12);
+    const std::vector<double>& table = detector.polyphaseFlat();
+    ASSERT_EQ(table.size(), 48u);
+
+    const double branchZero[12] = {-0.000028, 0.000759,  -0.004308, 0.015138,
+                                   -0.042602, 0.127216,  0.972714,  -0.093242,
+                                   0.033205,  -0.011378, 0.002962,  -0.000427};
+    for (int k = 0; k < 12; ++k) {
+        EXPECT_NEAR(table[k], branchZero[k], 0.5e-6) << "tap " << k;
+    }
+    for (int p = 0; p < 4; ++p) {
+        double sum = 0.0;
+        for (int k = 0; k < 12; ++k) {
+            sum += table[p * 12 + k];
+        }
+        EXPECT_NEAR(sum, 1.0, 1e-4) << "branch " << p << " has no unity gain at 0 Hz";
+    }
+    // The prototype is symmetric, so the outer and the inner branches mirror each other.
+    for (int k = 0; k < 12; ++k) {
+        EXPECT_NEAR(table[3 * 12 + k], table[0 * 12 + 11 - k], 1e-15);
+        EXPECT_NEAR(table[2 * 12 + k], table[1 * 12 + 11 - k], 1e-15);
+    }
+}
+
+TEST(TruePeakDetector, BesselSeriesMatchesTheLibraryFunction) {
+    EXPECT_NEAR(TruePeakDetector::besselI0FromQuarterSquare(18.49), 750.4611595631661, 1e-9);
+    for (const double x : {0.0, 0.5, 2.0, 4.3, 8.6}) {
+        const double a = (x / 2.0) * (x / 2.0);
+        EXPECT_NEAR(TruePeakDetector::besselI0FromQuarterSquare(a), std::cyl_bessel_i(0.0, x),
+                    1e-12 * std::cyl_bessel_i(0.0, x))
+            << "x = " << x;
+    }
+}
+
+TEST(TruePeakDetector, ReadsNegativeInfinityUntilSomethingIsHeard) {
+    TruePeakDetector detector(4, 12);
+    EXPECT_EQ(detector.currentPeakDBTP(), kNegativeInfinity);
+    EXPECT_EQ(detector.maxPeakDBTP(), kNegativeInfinity);
+
+    const std::vector<float> silence(480, 0.0f);
+    detector.process(silence);
+    EXPECT_EQ(detector.currentPeakDBTP(), kNegativeInfinity);
+    EXPECT_EQ(detector.maxPeakDBTP(), kNegativeInfinity);
+}
+
+TEST(TruePeakDetector, SilenceAfterSoundKeepsTheMaximum) {
+    TruePeakDetector detector(4, 12);
+    detector.process(sine(997.0, 0.5, 0.0, 4800));
+    const double loud = detector.maxPeakDBTP();
+    // Enough zeros to flush the 12-sample history inside the buffer, then a buffer of pure zeros.
+    detector.process(std::vector<float>(480, 0.0f));
+    detector.process(std::vector<float>(480, 0.0f));
+    EXPECT_EQ(detector.currentPeakDBTP(), kNegativeInfinity);
+    EXPECT_EQ(detector.maxPeakDBTP(), loud);
+}
+
+TEST(TruePeakDetector, EmptyBufferChangesNothing) {
+    TruePeakDetector detector(4, 12);
+    detector.process(sine(997.0, 0.25, 0.0, 480));
+    const double current = detector.currentPeakDBTP();
+    detector.process({});
+    EXPECT_EQ(detector.currentPeakDBTP(), current);
+}
+
+TEST(TruePeakDetector, FullScaleSineReadsZeroDBTP) {
+    TruePeakDetector detector(4, 12);
+    const std::vector<float> signal = sine(997.0, 1.0, 0.0, 48000);
+    detector.process(std::span(signal).first(4800));
+    detector.process(std::span(signal).subspan(4800));
+    EXPECT_EQ(rounded(detector.currentPeakDBTP(), 2), 0.0);
+}
+
+TEST(TruePeakDetector, QuarterRateSineFindsThePeakBetweenSamples) {
+    // Every sample of sin(pi/2 n + pi/4) is +-0.7071 (-3.01 dBFS); the waveform peaks at 1.0
+    // halfway between samples, where no interpolated point falls.
+    TruePeakDetector detector(4, 12);
+    std::vector<float> signal(4800);
+    for (std::size_t n = 0; n < signal.size(); ++n) {
+        signal[n] =
+            static_cast<float>(std::sin(std::numbers::pi / 2.0 * n + std::numbers::pi / 4.0));
+    }
+    EXPECT_LT(*std::max_element(signal.begin(), signal.end()), 0.7072f);
+
+    // The onset of the first buffer overshoots.
+    detector.process(signal);
+    EXPECT_EQ(rounded(detector.currentPeakDBTP(), 2), -0.07);
+    // Settled, the nearest points lie an eighth of a sample, pi/16 of the cycle, off the crest.
+    detector.process(signal);
+    EXPECT_EQ(rounded(detector.currentPeakDBTP(), 2),
+              rounded(20.0 * std::log10(std::cos(std::numbers::pi / 16.0)), 2));
+    EXPECT_EQ(rounded(detector.maxPeakDBTP(), 2), -0.07);
+}
+
+TEST(TruePeakDetector, StepOvershootReadsAboveTheSettledLevel) {
+    TruePeakDetector detector(4, 12);
+    std::vector<float> step(960, 0.0f);
+    std::fill(step.begin() + 480, step.end(), 0.5f);
+    detector.process(step);
+    EXPECT_EQ(rounded(detector.currentPeakDBTP(), 2), -5.00);
+
+    detector.process(std::vector<float>(960, 0.5f));
+    EXPECT_EQ(rounded(detector.currentPeakDBTP(), 2), -6.02);
+    EXPECT_EQ(rounded(detector.maxPeakDBTP(), 2), -5.00);
+}
+
+TEST(TruePeakDetector, SingleFullScaleSampleReadsBelowFullScale) {
+    TruePeakDetector detector(4, 12);
+    std::vector<float> impulse(100, 0.0f);
+    impulse[50] = 1.0f;
+    detector.process(impulse);
+    EXPECT_EQ(rounded(detector.currentPeakDBTP(), 2), -0.24);
+}
+
+TEST(TruePeakDetector, EveryInterpolatedPointMatchesTheShiftingInterpolator) {
+    // Loud noise exercises every lane and tail of the vectorised path; block sizes straddle its
+    // internal chunking, and the history carries across every buffer boundary.
+    const std::vector<float> signal = noise(30000, 7);
+    for (const auto& [factor, taps] : {std::pair{4, 12}, std::pair{2, 8}, std::pair{3, 5}}) {
+        TruePeakDetector detector(factor, taps);
+        ShiftingReference reference(detector.polyphaseFlat(), factor, taps);
+        std::size_t offset = 0;
+        for (const std::size_t block : {1u, 127u, 1024u, 4095u, 4801u, 1025u, 8u, 2049u}) {
+            const auto buffer = std::span(signal).subspan(offset, block);
+            offset += block;
+            detector.process(buffer);
+            const double expected = 20.0 * std::log10(reference.peak(buffer));
+            EXPECT_NEAR(detector.currentPeakDBTP(), expected, 1e-9)
+                << "factor " << factor << ", taps " << taps << ", block " << block;
+        }
+    }
+}
+
+TEST(TruePeakDetector, MaximumDoesNotDependOnHowTheAudioIsCut) {
+    std::vector<float> signal = sine(13000.0, 0.8, 0.3, 20000);
+    signal[12345] = 0.99f;  // an isolated spike that must be caught wherever the cut falls
+    TruePeakDetector whole(4, 12);
+    whole.process(signal);
+
+    for (const std::size_t block : {1u, 127u, 1024u, 4095u, 4801u, 10000u}) {
+        TruePeakDetector cut(4, 12);
+        for (std::size_t offset = 0; offset < signal.size(); offset += block) {
+            cut.process(std::span(signal).subspan(offset, std::min(block, signal.size() - offset)));
+        }
+        EXPECT_NEAR(cut.maxPeakDBTP(), whole.maxPeakDBTP(), 1e-12) << "block " << block;
+    }
+}
+
+TEST(TruePeakDetector, ResetMaxPeakRestartsTheMaximumButKeepsTheHistory) {
+    TruePeakDetector detector(4, 12);
+    detector.process(sine(997.0, 1.0, 0.0, 4800));
+    detector.resetMaxPeak();
+    EXPECT_EQ(detector.maxPeakDBTP(), kNegativeInfinity);
+    EXPECT_EQ(rounded(detector.currentPeakDBTP(), 2), 0.0);
+
+    detector.process(sine(997.0, 0.1, 0.0, 4800));
+    EXPECT_EQ(detector.maxPeakDBTP(), detector.currentPeakDBTP());
+
+    // The history is not cleared: a buffer right after the reset still sees the previous samples.
+    TruePeakDetector continuous(4, 12);
+    TruePeakDetector withReset(4, 12);
+    const std::vector<float> signal = noise(1000, 3);
+    continuous.process(std::span(signal).first(500));
+    withReset.process(std::span(signal).first(500));
+    withReset.resetMaxPeak();
+    continuous.process(std::span(signal).subspan(500, 3));
+    withReset.process(std::span(signal).subspan(500, 3));
+    EXPECT_EQ(withReset.currentPeakDBTP(), continuous.currentPeakDBTP());
+}
+
+TEST(TruePeakDetector, RejectsAFactorOrTapCountBelowOne) {
+    EXPECT_THROW(TruePeakDetector(0, 12), std::invalid_argument);
+    EXPECT_THROW(TruePeakDetector(4, 0), std::invalid_argument);
+    const TruePeakDetector minimal(1, 1);
+    EXPECT_EQ(minimal.polyphaseFlat(), std::vector<double>{1.0});
+}
+
+}  // namespace
+}  // namespace orvinta
