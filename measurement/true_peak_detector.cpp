@@ -46,68 +46,90 @@ double peakOfChunkGeneric(const double* history, std::size_t count, const double
     return peak;
 }
 
+// Largest |acc| of the outputs [begin, end), one at a time; for the few outputs that do not fill
+// a vector.
+double peakOfOutputsScalar(const double* history, std::size_t begin, std::size_t end,
+                           const double* branches, int branchCount, int taps) {
+    double peak = 0.0;
+    for (std::size_t i = begin; i < end; ++i) {
+        for (int p = 0; p < branchCount; ++p) {
+            const double* coefficients = branches + static_cast<std::size_t>(p) * taps;
+            double acc = 0.0;
+            for (int j = 0; j < taps; ++j) {
+                acc += coefficients[j] * history[i + j];
+            }
+            if (std::abs(acc) > peak) {
+                peak = std::abs(acc);
+            }
+        }
+    }
+    return peak;
+}
+
 #if ORVINTA_TRUE_PEAK_X86
-// Four branches, eight output samples per step: each of the eight accumulators holds four
-// consecutive output samples of one branch, so the twelve-tap sums run in parallel lanes.
-__attribute__((target("avx2,fma"))) double peakOfChunkFourBranchesAvx2(const double* history,
-                                                                       std::size_t count,
-                                                                       const double* branches,
-                                                                       int taps) {
+// Four mirrored branches (branch 3 is branch 0 reversed, branch 2 is branch 1 reversed), an even
+// number of taps. For a mirrored pair with outputs u and v:
+//   (u + v) / 2 = sum_j a_j (x_j + x_(T-1-j)),  (u - v) / 2 = sum_j b_j (x_j - x_(T-1-j))
+// over the first T/2 taps, with a_j, b_j the half sum and half difference of mirrored taps, and
+// max(|u|, |v|) = |(u + v) / 2| + |(u - v) / 2|. That halves the multiply-adds; the sums and
+// differences of the input are shared by both pairs. Eight output samples per step, four per
+// vector, eight independent accumulators.
+__attribute__((target("avx2,fma"))) double peakOfChunkMirroredAvx2(const double* history,
+                                                                   std::size_t count,
+                                                                   const double* pairs,
+                                                                   const double* branches,
+                                                                   int taps) {
+    const std::size_t half = static_cast<std::size_t>(taps / 2);
+    const double* evenA = pairs;
+    const double* oddA = pairs + half;
+    const double* evenB = pairs + 2 * half;
+    const double* oddB = pairs + 3 * half;
     const __m256d signMask = _mm256_set1_pd(-0.0);
     __m256d peak = _mm256_setzero_pd();
-    const double* b0 = branches;
-    const double* b1 = branches + taps;
-    const double* b2 = branches + 2 * static_cast<std::size_t>(taps);
-    const double* b3 = branches + 3 * static_cast<std::size_t>(taps);
     std::size_t i = 0;
     for (; i + 8 <= count; i += 8) {
-        __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd();
-        __m256d a2 = _mm256_setzero_pd(), a3 = _mm256_setzero_pd();
-        __m256d a4 = _mm256_setzero_pd(), a5 = _mm256_setzero_pd();
-        __m256d a6 = _mm256_setzero_pd(), a7 = _mm256_setzero_pd();
+        __m256d sumA0 = _mm256_setzero_pd(), sumA1 = _mm256_setzero_pd();
+        __m256d diffA0 = _mm256_setzero_pd(), diffA1 = _mm256_setzero_pd();
+        __m256d sumB0 = _mm256_setzero_pd(), sumB1 = _mm256_setzero_pd();
+        __m256d diffB0 = _mm256_setzero_pd(), diffB1 = _mm256_setzero_pd();
         const double* x = history + i;
-        for (int j = 0; j < taps; ++j) {
-            const __m256d xLow = _mm256_loadu_pd(x + j);
-            const __m256d xHigh = _mm256_loadu_pd(x + j + 4);
-            const __m256d c0 = _mm256_broadcast_sd(b0 + j);
-            const __m256d c1 = _mm256_broadcast_sd(b1 + j);
-            const __m256d c2 = _mm256_broadcast_sd(b2 + j);
-            const __m256d c3 = _mm256_broadcast_sd(b3 + j);
-            a0 = _mm256_fmadd_pd(c0, xLow, a0);
-            a1 = _mm256_fmadd_pd(c0, xHigh, a1);
-            a2 = _mm256_fmadd_pd(c1, xLow, a2);
-            a3 = _mm256_fmadd_pd(c1, xHigh, a3);
-            a4 = _mm256_fmadd_pd(c2, xLow, a4);
-            a5 = _mm256_fmadd_pd(c2, xHigh, a5);
-            a6 = _mm256_fmadd_pd(c3, xLow, a6);
-            a7 = _mm256_fmadd_pd(c3, xHigh, a7);
+        for (std::size_t j = 0; j < half; ++j) {
+            const std::size_t mirror = static_cast<std::size_t>(taps) - 1 - j;
+            const __m256d early0 = _mm256_loadu_pd(x + j);
+            const __m256d early1 = _mm256_loadu_pd(x + j + 4);
+            const __m256d late0 = _mm256_loadu_pd(x + mirror);
+            const __m256d late1 = _mm256_loadu_pd(x + mirror + 4);
+            const __m256d plus0 = _mm256_add_pd(early0, late0);
+            const __m256d plus1 = _mm256_add_pd(early1, late1);
+            const __m256d minus0 = _mm256_sub_pd(early0, late0);
+            const __m256d minus1 = _mm256_sub_pd(early1, late1);
+            const __m256d ea = _mm256_broadcast_sd(evenA + j);
+            const __m256d oa = _mm256_broadcast_sd(oddA + j);
+            const __m256d eb = _mm256_broadcast_sd(evenB + j);
+            const __m256d ob = _mm256_broadcast_sd(oddB + j);
+            sumA0 = _mm256_fmadd_pd(ea, plus0, sumA0);
+            sumA1 = _mm256_fmadd_pd(ea, plus1, sumA1);
+            diffA0 = _mm256_fmadd_pd(oa, minus0, diffA0);
+            diffA1 = _mm256_fmadd_pd(oa, minus1, diffA1);
+            sumB0 = _mm256_fmadd_pd(eb, plus0, sumB0);
+            sumB1 = _mm256_fmadd_pd(eb, plus1, sumB1);
+            diffB0 = _mm256_fmadd_pd(ob, minus0, diffB0);
+            diffB1 = _mm256_fmadd_pd(ob, minus1, diffB1);
         }
+        const auto magnitude = [signMask](__m256d sum, __m256d diff)
+            __attribute__((target("avx2,fma"))) {
+            return _mm256_add_pd(_mm256_andnot_pd(signMask, sum), _mm256_andnot_pd(signMask, diff));
+        };
         // max(value, peak) keeps peak when value is NaN, like the scalar comparison.
-        peak = _mm256_max_pd(_mm256_andnot_pd(signMask, a0), peak);
-        peak = _mm256_max_pd(_mm256_andnot_pd(signMask, a1), peak);
-        peak = _mm256_max_pd(_mm256_andnot_pd(signMask, a2), peak);
-        peak = _mm256_max_pd(_mm256_andnot_pd(signMask, a3), peak);
-        peak = _mm256_max_pd(_mm256_andnot_pd(signMask, a4), peak);
-        peak = _mm256_max_pd(_mm256_andnot_pd(signMask, a5), peak);
-        peak = _mm256_max_pd(_mm256_andnot_pd(signMask, a6), peak);
-        peak = _mm256_max_pd(_mm256_andnot_pd(signMask, a7), peak);
+        peak = _mm256_max_pd(magnitude(sumA0, diffA0), peak);
+        peak = _mm256_max_pd(magnitude(sumA1, diffA1), peak);
+        peak = _mm256_max_pd(magnitude(sumB0, diffB0), peak);
+        peak = _mm256_max_pd(magnitude(sumB1, diffB1), peak);
     }
     alignas(32) double lanes[4];
     _mm256_store_pd(lanes, peak);
-    double result = std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
-    for (; i < count; ++i) {
-        const double* x = history + i;
-        for (const double* b : {b0, b1, b2, b3}) {
-            double acc = 0.0;
-            for (int j = 0; j < taps; ++j) {
-                acc += b[j] * x[j];
-            }
-            if (std::abs(acc) > result) {
-                result = std::abs(acc);
-            }
-        }
-    }
-    return result;
+    const double vectorPeak = std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
+    return std::max(vectorPeak, peakOfOutputsScalar(history, i, count, branches, 4, taps));
 }
 
 bool cpuHasAvx2Fma() {
@@ -173,6 +195,35 @@ TruePeakDetector::TruePeakDetector(int oversampleFactor, int tapsPerPhase)
         }
     }
 
+    // The prototype is symmetric, so branch L - 1 - p holds the taps of branch p in reverse order;
+    // the vectorised path for four branches relies on that, so it is checked, not assumed.
+    bool mirrored = factor == 4 && taps % 2 == 0;
+    for (int p = 0; mirrored && p < factor; ++p) {
+        for (int k = 0; k < taps; ++k) {
+            if (polyphaseFlat_[static_cast<std::size_t>((factor - 1 - p) * taps + k)] !=
+                polyphaseFlat_[static_cast<std::size_t>(p * taps + taps - 1 - k)]) {
+                mirrored = false;
+                break;
+            }
+        }
+    }
+    if (mirrored) {
+        // Half sums and half differences of mirrored taps of branches 0 and 1, in time order.
+        const int half = taps / 2;
+        mirroredPairs_.resize(static_cast<std::size_t>(4 * half));
+        for (int pair = 0; pair < 2; ++pair) {
+            const double* branch = reversedBranches_.data() + static_cast<std::size_t>(pair) * taps;
+            for (int j = 0; j < half; ++j) {
+                const double early = branch[j];
+                const double late = branch[taps - 1 - j];
+                mirroredPairs_[static_cast<std::size_t>((2 * pair) * half + j)] =
+                    (early + late) / 2.0;
+                mirroredPairs_[static_cast<std::size_t>((2 * pair + 1) * half + j)] =
+                    (early - late) / 2.0;
+            }
+        }
+    }
+
     history_.assign(static_cast<std::size_t>(taps - 1 + kChunkSamples), 0.0);
     scratch_.assign(static_cast<std::size_t>(kChunkSamples), 0.0);
 }
@@ -205,8 +256,9 @@ double TruePeakDetector::processChunk(std::span<const float> samples) {
 
     double peak = 0.0;
 #if ORVINTA_TRUE_PEAK_X86
-    if (oversampleFactor_ == 4 && cpuHasAvx2Fma()) {
-        peak = peakOfChunkFourBranchesAvx2(buffer, count, reversedBranches_.data(), tapsPerPhase_);
+    if (!mirroredPairs_.empty() && cpuHasAvx2Fma()) {
+        peak = peakOfChunkMirroredAvx2(buffer, count, mirroredPairs_.data(),
+                                       reversedBranches_.data(), tapsPerPhase_);
     } else
 #endif
     {

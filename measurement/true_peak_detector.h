@@ -49,6 +49,9 @@ private:
     // Branch coefficients in time order (oldest tap first): reversedBranches_[p * T + j] is
     // polyphaseFlat_[p * T + (T - 1 - j)].
     std::vector<double> reversedBranches_;
+    // For four mirrored branches and an even tap count: half sums and half differences of
+    // mirrored taps, see the vectorised path. Empty otherwise.
+    std::vector<double> mirroredPairs_;
     // [0, T - 1): the last T - 1 input samples, oldest first; then room for one chunk.
     std::vector<double> history_;
     // Per-branch sums of one chunk for the portable path.
