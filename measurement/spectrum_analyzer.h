@@ -12,7 +12,8 @@ namespace orvinta {
 // periodic Hann window scaled to a mean square of 1, transforms them with FFTW, resamples the
 // per-bin levels onto the log axis and smooths them across frequency and over time.
 // The loudness analyzer owns one per channel (4096 points at 48 kHz) and drives it on the engine's
-// processing queue; push() and compute() never allocate except for the returned row.
+// processing queue. push() never allocates; compute() returns a new row, computeInto() fills the
+// caller's; both allocate working rows only on the first call for a given row length.
 class SpectrumAnalyzer {
 public:
     // fftSize must be a power of two of at least 2; if the transform cannot be set up the process
@@ -32,7 +33,7 @@ public:
     std::optional<std::vector<float>> compute(int binCount, double minHz, double maxHz);
 
     // Same as compute() but writes into out (resized to binCount) and returns false while not
-    // filled. Allocates only when out is smaller than binCount.
+    // filled; out allocates only when its capacity is below binCount.
     bool computeInto(int binCount, double minHz, double maxHz, std::vector<float>& out);
 
     // Back to the state right after construction (the transform and the window are kept).
