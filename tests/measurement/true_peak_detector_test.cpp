@@ -108,34 +108,22 @@ TEST(TruePeakDetector, BesselSeriesMatchesTheLibraryFunction) {
     }
 }
 
-TEST(TruePeakDetector, ReadsNegativeInfinityUntilSomethingIsHeard) {
+TEST(TruePeakDetector, SilenceReadsNegativeInfinityAndKeepsTheMaximum) {
     TruePeakDetector detector(4, 12);
+    detector.process(std::vector<float>(480, 0.0f));
     EXPECT_EQ(detector.currentPeakDBTP(), kNegativeInfinity);
     EXPECT_EQ(detector.maxPeakDBTP(), kNegativeInfinity);
 
-    const std::vector<float> silence(480, 0.0f);
-    detector.process(silence);
-    EXPECT_EQ(detector.currentPeakDBTP(), kNegativeInfinity);
-    EXPECT_EQ(detector.maxPeakDBTP(), kNegativeInfinity);
-}
-
-TEST(TruePeakDetector, SilenceAfterSoundKeepsTheMaximum) {
-    TruePeakDetector detector(4, 12);
     detector.process(sine(997.0, 0.5, 0.0, 4800));
     const double loud = detector.maxPeakDBTP();
-    // Enough zeros to flush the 12-sample history inside the buffer, then a buffer of pure zeros.
+    // The first buffer of zeros still holds the tone's tail in the history; the second does not.
     detector.process(std::vector<float>(480, 0.0f));
     detector.process(std::vector<float>(480, 0.0f));
     EXPECT_EQ(detector.currentPeakDBTP(), kNegativeInfinity);
     EXPECT_EQ(detector.maxPeakDBTP(), loud);
-}
 
-TEST(TruePeakDetector, EmptyBufferChangesNothing) {
-    TruePeakDetector detector(4, 12);
-    detector.process(sine(997.0, 0.25, 0.0, 480));
-    const double current = detector.currentPeakDBTP();
     detector.process({});
-    EXPECT_EQ(detector.currentPeakDBTP(), current);
+    EXPECT_EQ(detector.currentPeakDBTP(), kNegativeInfinity) << "an empty buffer changes nothing";
 }
 
 TEST(TruePeakDetector, FullScaleSineReadsZeroDBTP) {
@@ -189,7 +177,8 @@ TEST(TruePeakDetector, SingleFullScaleSampleReadsBelowFullScale) {
 
 TEST(TruePeakDetector, EveryInterpolatedPointMatchesTheShiftingInterpolator) {
     // Loud noise exercises every lane and tail of the vectorised path; block sizes straddle its
-    // internal chunking, and the history carries across every buffer boundary.
+    // internal chunking, and the history carries across every buffer boundary, so the maximum
+    // does not depend on how the audio is cut.
     const std::vector<float> signal = noise(30000, 7);
     for (const auto& [factor, taps] :
          {std::pair{4, 12}, std::pair{4, 7}, std::pair{2, 8}, std::pair{3, 5}}) {
@@ -204,6 +193,9 @@ TEST(TruePeakDetector, EveryInterpolatedPointMatchesTheShiftingInterpolator) {
             EXPECT_NEAR(detector.currentPeakDBTP(), expected, 1e-9)
                 << "factor " << factor << ", taps " << taps << ", block " << block;
         }
+        TruePeakDetector whole(factor, taps);
+        whole.process(std::span(signal).first(offset));
+        EXPECT_NEAR(detector.maxPeakDBTP(), whole.maxPeakDBTP(), 1e-12);
     }
 }
 
@@ -216,21 +208,6 @@ TEST(TruePeakDetector, NotANumberSampleNeverBecomesThePeak) {
     EXPECT_TRUE(std::isfinite(detector.currentPeakDBTP()));
     EXPECT_NEAR(detector.currentPeakDBTP(), 20.0 * std::log10(reference.peak(signal)), 1e-9);
     EXPECT_NEAR(detector.maxPeakDBTP(), 20.0 * std::log10(0.5), 0.01);
-}
-
-TEST(TruePeakDetector, MaximumDoesNotDependOnHowTheAudioIsCut) {
-    std::vector<float> signal = sine(13000.0, 0.8, 0.3, 20000);
-    signal[12345] = 0.99f;  // an isolated spike that must be caught wherever the cut falls
-    TruePeakDetector whole(4, 12);
-    whole.process(signal);
-
-    for (const std::size_t block : {1u, 127u, 1024u, 4095u, 4801u, 10000u}) {
-        TruePeakDetector cut(4, 12);
-        for (std::size_t offset = 0; offset < signal.size(); offset += block) {
-            cut.process(std::span(signal).subspan(offset, std::min(block, signal.size() - offset)));
-        }
-        EXPECT_NEAR(cut.maxPeakDBTP(), whole.maxPeakDBTP(), 1e-12) << "block " << block;
-    }
 }
 
 TEST(TruePeakDetector, ResetMaxPeakRestartsTheMaximumButKeepsTheHistory) {
