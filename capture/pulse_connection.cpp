@@ -1,0 +1,307 @@
+#include "capture/pulse_connection.h"
+
+#include <pulse/rtclock.h>
+
+namespace orvinta {
+
+namespace {
+
+struct TimeoutFlag {
+    pa_threaded_mainloop* mainloop = nullptr;
+    bool expired = false;
+};
+
+void timeoutExpired(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
+    auto* flag = static_cast<TimeoutFlag*>(userdata);
+    flag->expired = true;
+    pa_threaded_mainloop_signal(flag->mainloop, 0);
+}
+
+template <typename Description>
+struct QueryResult {
+    pa_threaded_mainloop* mainloop = nullptr;
+    std::optional<Description> value;
+    bool failed = false;
+};
+
+}  // namespace
+
+PulseError::PulseError(int code)
+    : PulseError(code, std::string("Sound server error: ") + pa_strerror(code)) {}
+
+PulseError::PulseError(int code, const std::string& description)
+    : std::runtime_error(description), code_(code) {}
+
+std::string PulseError::serverText() const {
+    return pa_strerror(code_);
+}
+
+PulseConnection::PulseConnection(const char* clientName, std::chrono::milliseconds timeout) {
+    mainloop_ = pa_threaded_mainloop_new();
+    if (mainloop_ == nullptr) {
+        throw PulseError(PA_ERR_INTERNAL);
+    }
+    pa_threaded_mainloop_set_name(mainloop_, "orvinta-pulse");
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), clientName);
+    if (context_ == nullptr) {
+        pa_threaded_mainloop_free(mainloop_);
+        throw PulseError(PA_ERR_INTERNAL);
+    }
+    pa_context_set_state_callback(context_, &PulseConnection::contextStateChanged, this);
+    if (pa_threaded_mainloop_start(mainloop_) < 0) {
+        pa_context_unref(context_);
+        pa_threaded_mainloop_free(mainloop_);
+        throw PulseError(PA_ERR_INTERNAL);
+    }
+
+    int error = PA_OK;
+    {
+        Lock lock(*this);
+        // Never spawn a server: metering must not start a sound server behind the user's back.
+        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+            error = pa_context_errno(context_);
+        } else {
+            const bool answered = waitUntil(
+                [this] {
+                    const pa_context_state_t state = pa_context_get_state(context_);
+                    return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+                },
+                timeout);
+            const pa_context_state_t state = pa_context_get_state(context_);
+            if (!answered) {
+                error = PA_ERR_TIMEOUT;
+            } else if (state != PA_CONTEXT_READY) {
+                error = pa_context_errno(context_);
+                if (error == PA_OK) {
+                    error = PA_ERR_CONNECTIONREFUSED;
+                }
+            } else {
+                established_ = true;
+            }
+        }
+        if (error != PA_OK) {
+            pa_context_set_state_callback(context_, nullptr, nullptr);
+            pa_context_disconnect(context_);
+        }
+    }
+    if (error != PA_OK) {
+        pa_threaded_mainloop_stop(mainloop_);
+        pa_context_unref(context_);
+        pa_threaded_mainloop_free(mainloop_);
+        throw PulseError(error);
+    }
+}
+
+PulseConnection::~PulseConnection() {
+    {
+        Lock lock(*this);
+        established_ = false;
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+        context_ = nullptr;
+    }
+    pa_threaded_mainloop_stop(mainloop_);
+    pa_threaded_mainloop_free(mainloop_);
+}
+
+PulseConnection::Lock::Lock(PulseConnection& connection)
+    : mainloop_(connection.mainloop_), locked_(!connection.inMainloopThread()) {
+    if (locked_) {
+        pa_threaded_mainloop_lock(mainloop_);
+    }
+}
+
+PulseConnection::Lock::~Lock() {
+    if (locked_) {
+        pa_threaded_mainloop_unlock(mainloop_);
+    }
+}
+
+bool PulseConnection::inMainloopThread() const {
+    return pa_threaded_mainloop_in_thread(mainloop_) != 0;
+}
+
+void PulseConnection::signal() {
+    pa_threaded_mainloop_signal(mainloop_, 0);
+}
+
+void PulseConnection::contextStateChanged(pa_context* context, void* userdata) {
+    auto* self = static_cast<PulseConnection*>(userdata);
+    self->signal();
+    const pa_context_state_t state = pa_context_get_state(context);
+    if (self->established_ && !PA_CONTEXT_IS_GOOD(state)) {
+        self->established_ = false;
+        int error = pa_context_errno(context);
+        if (error == PA_OK) {
+            error = PA_ERR_CONNECTIONTERMINATED;
+        }
+        if (self->onConnectionLost) {
+            self->onConnectionLost(error);
+        }
+    }
+}
+
+bool PulseConnection::waitUntil(const std::function<bool()>& done,
+                                std::chrono::milliseconds timeout) {
+    if (done()) {
+        return true;
+    }
+    TimeoutFlag flag{mainloop_, false};
+    const auto usec = static_cast<pa_usec_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(timeout).count());
+    pa_time_event* event =
+        pa_context_rttime_new(context_, pa_rtclock_now() + usec, &timeoutExpired, &flag);
+    bool result = false;
+    while (!(result = done()) && !flag.expired) {
+        pa_threaded_mainloop_wait(mainloop_);
+    }
+    if (event != nullptr) {
+        pa_threaded_mainloop_get_api(mainloop_)->time_free(event);
+    }
+    return result;
+}
+
+bool PulseConnection::waitForOperation(pa_operation* operation, std::chrono::milliseconds timeout) {
+    if (operation == nullptr) {
+        return false;
+    }
+    const bool finished = waitUntil(
+        [operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; }, timeout);
+    if (!finished) {
+        // Cancelling guarantees that the callback, which writes to the caller's stack, never
+        // runs after we return.
+        pa_operation_cancel(operation);
+    }
+    pa_operation_unref(operation);
+    return finished;
+}
+
+std::optional<PulseServerDefaults> PulseConnection::serverDefaults(
+    std::chrono::milliseconds timeout) {
+    QueryResult<PulseServerDefaults> result{mainloop_, std::nullopt, false};
+    pa_operation* operation = pa_context_get_server_info(
+        context_,
+        [](pa_context*, const pa_server_info* info, void* userdata) {
+            auto* r = static_cast<QueryResult<PulseServerDefaults>*>(userdata);
+            if (info != nullptr) {
+                PulseServerDefaults defaults;
+                defaults.defaultSinkName = info->default_sink_name ? info->default_sink_name : "";
+                defaults.defaultSourceName =
+                    info->default_source_name ? info->default_source_name : "";
+                r->value = std::move(defaults);
+            }
+            pa_threaded_mainloop_signal(r->mainloop, 0);
+        },
+        &result);
+    if (!waitForOperation(operation, timeout)) {
+        return std::nullopt;
+    }
+    return result.value;
+}
+
+std::optional<PulseSourceDescription> PulseConnection::sourceByName(
+    const std::string& name, std::chrono::milliseconds timeout) {
+    QueryResult<PulseSourceDescription> result{mainloop_, std::nullopt, false};
+    pa_operation* operation = pa_context_get_source_info_by_name(
+        context_, name.c_str(),
+        [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
+            auto* r = static_cast<QueryResult<PulseSourceDescription>*>(userdata);
+            if (eol < 0) {
+                r->failed = true;
+            } else if (info != nullptr) {
+                PulseSourceDescription description;
+                description.name = info->name ? info->name : "";
+                description.sampleSpec = info->sample_spec;
+                description.channelMap = info->channel_map;
+                description.isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
+                r->value = std::move(description);
+            }
+            pa_threaded_mainloop_signal(r->mainloop, 0);
+        },
+        &result);
+    if (!waitForOperation(operation, timeout) || result.failed) {
+        return std::nullopt;
+    }
+    return result.value;
+}
+
+std::optional<PulseSinkDescription> PulseConnection::sinkByName(const std::string& name,
+                                                                std::chrono::milliseconds timeout) {
+    QueryResult<PulseSinkDescription> result{mainloop_, std::nullopt, false};
+    pa_operation* operation = pa_context_get_sink_info_by_name(
+        context_, name.c_str(),
+        [](pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+            auto* r = static_cast<QueryResult<PulseSinkDescription>*>(userdata);
+            if (eol < 0) {
+                r->failed = true;
+            } else if (info != nullptr) {
+                PulseSinkDescription description;
+                description.name = info->name ? info->name : "";
+                description.monitorSourceName =
+                    info->monitor_source_name ? info->monitor_source_name : "";
+                r->value = std::move(description);
+            }
+            pa_threaded_mainloop_signal(r->mainloop, 0);
+        },
+        &result);
+    if (!waitForOperation(operation, timeout) || result.failed) {
+        return std::nullopt;
+    }
+    return result.value;
+}
+
+std::optional<SampleType> sampleTypeFor(pa_sample_format_t format) {
+    switch (format) {
+        case PA_SAMPLE_U8:
+            return SampleType::unsigned8;
+        case PA_SAMPLE_S16LE:
+            return SampleType::signed16;
+        case PA_SAMPLE_S24LE:
+            return SampleType::signed24Packed;
+        case PA_SAMPLE_S24_32LE:
+            return SampleType::signed24In32;
+        case PA_SAMPLE_S32LE:
+            return SampleType::signed32;
+        case PA_SAMPLE_FLOAT32LE:
+            return SampleType::float32;
+        default:
+            return std::nullopt;
+    }
+}
+
+AudioFormatInfo formatInfoFor(const pa_sample_spec& spec) {
+    AudioFormatInfo info;
+    info.sampleRate = static_cast<double>(spec.rate);
+    info.channelCount = spec.channels;
+    switch (spec.format) {
+        case PA_SAMPLE_U8:
+            info.bitDepth = 8;
+            break;
+        case PA_SAMPLE_S16LE:
+        case PA_SAMPLE_S16BE:
+            info.bitDepth = 16;
+            break;
+        case PA_SAMPLE_S24LE:
+        case PA_SAMPLE_S24BE:
+        case PA_SAMPLE_S24_32LE:
+        case PA_SAMPLE_S24_32BE:
+            info.bitDepth = 24;
+            break;
+        case PA_SAMPLE_S32LE:
+        case PA_SAMPLE_S32BE:
+            info.bitDepth = 32;
+            break;
+        case PA_SAMPLE_FLOAT32LE:
+        case PA_SAMPLE_FLOAT32BE:
+            info.bitDepth = 32;
+            info.isFloatingPoint = true;
+            break;
+        default:
+            // A-law and mu-law carry no linear bit depth.
+            break;
+    }
+    return info;
+}
+
+}  // namespace orvinta

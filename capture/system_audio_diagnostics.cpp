@@ -1,0 +1,152 @@
+#include "capture/system_audio_diagnostics.h"
+
+#include <syslog.h>
+#include <systemd/sd-journal.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace orvinta {
+
+namespace {
+
+std::string format(const char* pattern, auto... arguments) {
+    const int length = std::snprintf(nullptr, 0, pattern, arguments...);
+    if (length <= 0) {
+        return {};
+    }
+    std::string text(static_cast<std::size_t>(length), '\0');
+    std::snprintf(text.data(), text.size() + 1, pattern, arguments...);
+    return text;
+}
+
+double millisecondsBetween(SystemAudioTimingDiagnostics::Clock::time_point from,
+                           SystemAudioTimingDiagnostics::Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+}  // namespace
+
+void SystemAudioTimingDiagnostics::reset() {
+    *this = SystemAudioTimingDiagnostics();
+}
+
+SystemAudioTimingDiagnostics::Lines SystemAudioTimingDiagnostics::recordBuffer(
+    double presentationSeconds, std::optional<double> durationSeconds, Clock::time_point now,
+    long sampleBuffersReceived, long buffersConvertedOK) {
+    Lines lines;
+
+    if (lastBufferEndPTS_ && lastBufferWallClock_ && lastBufferStartPTS_ && durationSeconds) {
+        // A content gap is audio the stream skipped (the server dropped it). The lag compares
+        // the wall-clock time between two arrivals with the audio time between the two buffers'
+        // starts, so buffers that arrive exactly as fast as they play show no lag at all.
+        const double contentGapMs = (presentationSeconds - *lastBufferEndPTS_) * 1000.0;
+        const double deliveryGapMs = millisecondsBetween(*lastBufferWallClock_, now);
+        const double expectedGapMs = (presentationSeconds - *lastBufferStartPTS_) * 1000.0;
+        const double lagMs = deliveryGapMs - expectedGapMs;
+        if (std::fabs(contentGapMs) > kContentGapThresholdMs || lagMs > kLagThresholdMs) {
+            lines.gapLine = format(
+                "[Tessaro] SystemAudioCapture: PTS content gap %.1fms, wall-clock delivery gap "
+                "%.1fms (delivery running %.1fms behind the audio it's delivering)",
+                contentGapMs, deliveryGapMs, lagMs);
+        }
+    }
+    if (durationSeconds) {
+        lastBufferStartPTS_ = presentationSeconds;
+        lastBufferEndPTS_ = presentationSeconds + *durationSeconds;
+    }
+    lastBufferWallClock_ = now;
+    if (!captureStartWallClock_) {
+        captureStartWallClock_ = now;
+        captureStartPTS_ = presentationSeconds;
+    }
+
+    if (captureStartWallClock_ && captureStartPTS_ && lastBufferEndPTS_) {
+        const bool due =
+            !lastDriftLogWallClock_ ||
+            millisecondsBetween(*lastDriftLogWallClock_, now) >= kDriftLogIntervalSeconds * 1000.0;
+        if (due) {
+            lastDriftLogWallClock_ = now;
+            const double elapsed = millisecondsBetween(*captureStartWallClock_, now) / 1000.0;
+            const double content = *lastBufferEndPTS_ - *captureStartPTS_;
+            const double drift = elapsed - content;
+            lines.driftMessage = format(
+                "throughput check - %.1fs of capture elapsed, %.1fs of audio content delivered so "
+                "far, drift = %.1fs (buffers: %ld, converted OK: %ld)",
+                elapsed, content, drift, sampleBuffersReceived, buffersConvertedOK);
+        }
+    }
+    return lines;
+}
+
+WatchdogVerdict watchdogVerdict(long sampleBuffersReceived, long buffersConvertedOK,
+                                const std::optional<std::string>& lastConversionFailureReason) {
+    WatchdogVerdict verdict;
+    if (sampleBuffersReceived == 0) {
+        verdict.outcome = WatchdogVerdict::Outcome::noBuffers;
+        verdict.line = "[Tessaro] SystemAudioCapture watchdog: 0 sample buffers received after 3s";
+        verdict.journalMessage =
+            "Watchdog: 0 audio sample buffers received from ScreenCaptureKit after 3s";
+        verdict.isError = true;
+        verdict.errorText =
+            "No system audio has arrived after 3 seconds. Common causes: (1) If you just granted "
+            "Screen Recording permission for the first time, macOS requires a full app restart "
+            "(stop and run again in Xcode, or quit and relaunch) before capture will actually "
+            "deliver audio. (2) Check that Tessaro is enabled under System Settings > Privacy & "
+            "Security > Screen & System Audio Recording. (3) Try again while something is "
+            "actually playing audio.";
+    } else if (buffersConvertedOK == 0) {
+        const std::string reason = lastConversionFailureReason.value_or("unknown");
+        verdict.outcome = WatchdogVerdict::Outcome::noneConverted;
+        verdict.line = "[Tessaro] SystemAudioCapture watchdog: received " +
+                       std::to_string(sampleBuffersReceived) +
+                       " buffers, 0 converted OK, reason: " + reason;
+        verdict.journalMessage = "Watchdog: received " + std::to_string(sampleBuffersReceived) +
+                                 " buffers but 0 converted OK (reason: " + reason + ")";
+        verdict.isError = true;
+        verdict.errorText =
+            "Audio data is being received, but internal conversion is failing (reason: " + reason +
+            ").";
+    } else {
+        verdict.outcome = WatchdogVerdict::Outcome::ok;
+        const std::string counts =
+            std::to_string(buffersConvertedOK) + "/" + std::to_string(sampleBuffersReceived);
+        verdict.line =
+            "[Tessaro] SystemAudioCapture watchdog: OK - " + counts + " buffers converted";
+        verdict.journalMessage = "Watchdog: OK - " + counts + " buffers converted";
+    }
+    return verdict;
+}
+
+std::string shortestDecimal(double value) {
+    char buffer[64];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof(buffer), value, std::chars_format::fixed);
+    std::string text(buffer, result.ptr);
+    if (std::isfinite(value) && text.find('.') == std::string::npos) {
+        text += ".0";
+    }
+    return text;
+}
+
+std::string firstBufferFormatLine(double sampleRate, unsigned channels, bool interleaved) {
+    return "[Tessaro] SystemAudioCapture: first buffer format: " + shortestDecimal(sampleRate) +
+           " Hz, " + std::to_string(channels) +
+           " ch, interleaved=" + (interleaved ? "true" : "false");
+}
+
+std::string firstBufferFormatJournalMessage(double sampleRate, unsigned channels,
+                                            bool interleaved) {
+    return format("First audio buffer format: %f Hz, %u ch, interleaved=%s", sampleRate, channels,
+                  interleaved ? "true" : "false");
+}
+
+void writeSystemAudioJournal(bool isError, std::string_view message) {
+    // sd_journal_send fails quietly (a negative errno) when no journal daemon listens.
+    (void)sd_journal_send("MESSAGE=%.*s", static_cast<int>(message.size()), message.data(),
+                          "PRIORITY=%i", isError ? LOG_ERR : LOG_NOTICE,
+                          "CATEGORY=SystemAudioCapture", "SYSLOG_IDENTIFIER=orvinta", nullptr);
+}
+
+}  // namespace orvinta
