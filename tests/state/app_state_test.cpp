@@ -1,0 +1,805 @@
+#include "state/app_state.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <numbers>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/audio_capture_error.h"
+#include "capture/audio_capture_source.h"
+
+namespace orvinta {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr double kSilence = -std::numeric_limits<double>::infinity();
+constexpr int kWaitMs = 10'000;
+
+// A capture source that plays a 1 kHz sine of a chosen level on its own thread in real time,
+// 480 frames every 10 ms, like a sound card would. The level can change while it plays, the
+// right channel can be inverted, the start can fail or be slow, and an error can be raised from
+// the delivery thread.
+class SineSource final : public AudioCaptureSource {
+public:
+    struct Options {
+        int channels = 2;
+        double levelDBFS = -20.0;
+        bool invertRight = false;
+        std::exception_ptr startError;
+        std::chrono::milliseconds startDelay{0};
+    };
+
+    explicit SineSource(Options options)
+        : options_(std::move(options)), levelDBFS_(options_.levelDBFS) {}
+    ~SineSource() override { stop(); }
+
+    int channelCount() const override { return options_.channels; }
+
+    void start() override {
+        ++startCount;
+        if (options_.startDelay.count() > 0) {
+            std::this_thread::sleep_for(options_.startDelay);
+        }
+        if (options_.startError) {
+            std::rethrow_exception(options_.startError);
+        }
+        if (onFormatInfo) {
+            onFormatInfo(AudioFormatInfo{44'100.0, 24, false, options_.channels});
+        }
+        running_ = true;
+        thread_ = std::thread([this] { deliver(); });
+    }
+
+    void stop() override {
+        {
+            std::lock_guard lock(mutex_);
+            running_ = false;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) {
+            thread_.join();
+            ++stopCount;
+        }
+    }
+
+    void setLevel(double dbfs) { levelDBFS_ = dbfs; }
+    void raiseError(std::exception_ptr error) {
+        std::lock_guard lock(mutex_);
+        pendingError_ = std::move(error);
+    }
+
+    std::atomic<int> startCount{0};
+    std::atomic<int> stopCount{0};
+
+private:
+    void deliver() {
+        constexpr int kFrames = 480;
+        constexpr double kFrequency = 1000.0;
+        constexpr double kSampleRate = 48'000.0;
+        auto next = std::chrono::steady_clock::now();
+        std::int64_t frameIndex = 0;
+        while (true) {
+            std::exception_ptr error;
+            {
+                std::unique_lock lock(mutex_);
+                if (wake_.wait_until(lock, next, [this] { return !running_; })) {
+                    return;
+                }
+                error = std::exchange(pendingError_, nullptr);
+            }
+            if (error) {
+                if (onError) {
+                    onError(error);
+                }
+                continue;
+            }
+            const double amplitude = std::pow(10.0, levelDBFS_.load() / 20.0);
+            ChannelBuffers buffers(options_.channels, std::vector<float>(kFrames));
+            for (int i = 0; i < kFrames; ++i) {
+                const double phase = 2.0 * std::numbers::pi * kFrequency *
+                                     static_cast<double>(frameIndex + i) / kSampleRate;
+                const auto sample = static_cast<float>(amplitude * std::sin(phase));
+                for (int channel = 0; channel < options_.channels; ++channel) {
+                    const bool inverted = options_.invertRight && channel == 1;
+                    buffers[channel][i] = inverted ? -sample : sample;
+                }
+            }
+            frameIndex += kFrames;
+            onBuffer(std::move(buffers));
+            next += 10ms;
+        }
+    }
+
+    const Options options_;
+    std::atomic<double> levelDBFS_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool running_ = false;             // guarded by mutex_
+    std::exception_ptr pendingError_;  // guarded by mutex_
+    std::thread thread_;
+};
+
+// Hands out SineSources and remembers every one, with the input it was made for.
+struct SourceFactoryLog {
+    std::vector<InputSource> requested;
+    std::vector<std::shared_ptr<SineSource>> made;
+    SineSource::Options nextOptions;
+
+    AppState::SourceFactory factory() {
+        return [this](InputSource input) {
+            requested.push_back(input);
+            auto source = std::make_shared<SineSource>(nextOptions);
+            made.push_back(source);
+            return source;
+        };
+    }
+};
+
+const AudioFormatInfo kMicrophoneFormat{48'000.0, 24, false, 1};
+
+AppState::InputFormatQuery microphoneQuery() {
+    return [] { return std::optional<AudioFormatInfo>(kMicrophoneFormat); };
+}
+
+// A monotonic clock that runs with real time but can be moved forward by hand. Read from the
+// engine's processing queue as well as from the test, hence the atomic offset.
+struct AdjustableClock {
+    std::atomic<std::int64_t> offsetNs{0};
+
+    AppState::MonotonicClock clock() {
+        return [this] {
+            return std::chrono::steady_clock::now() + std::chrono::nanoseconds(offsetNs.load());
+        };
+    }
+    void advance(std::chrono::duration<double> by) {
+        offsetNs += std::chrono::duration_cast<std::chrono::nanoseconds>(by).count();
+    }
+};
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs = kWaitMs) {
+    return QTest::qWaitFor(condition, timeoutMs);
+}
+
+bool startAndWait(AppState& state) {
+    QSignalSpy finished(&state, &AppState::startFinished);
+    state.start();
+    return finished.count() > 0 || finished.wait(kWaitMs);
+}
+
+// Waits until `count` more history points have been appended, that is `count` snapshots applied.
+bool waitForSnapshots(AppState& state, int count) {
+    QSignalSpy history(&state, &AppState::historyChanged);
+    return waitFor([&] { return history.count() >= count; });
+}
+
+std::vector<std::string> logLinesContaining(const std::string& output, const std::string& needle) {
+    std::vector<std::string> lines;
+    std::size_t begin = 0;
+    while (begin < output.size()) {
+        std::size_t end = output.find('\n', begin);
+        if (end == std::string::npos) {
+            end = output.size();
+        }
+        std::string line = output.substr(begin, end - begin);
+        if (line.find(needle) != std::string::npos) {
+            lines.push_back(std::move(line));
+        }
+        begin = end + 1;
+    }
+    return lines;
+}
+
+LoudnessSnapshot snapshotWith(double momentary, std::optional<double> correlation) {
+    LoudnessSnapshot snapshot;
+    snapshot.momentaryLUFS = momentary;
+    snapshot.shortTermLUFS = momentary - 1.0;
+    snapshot.phaseCorrelation = correlation;
+    return snapshot;
+}
+
+class AppStateTest : public testing::Test {
+protected:
+    AppStateTest() { state.setMonotonicClock(clock.clock()); }
+
+    SourceFactoryLog sources;
+    AdjustableClock clock;
+    AppState state{sources.factory(), microphoneQuery()};
+};
+
+TEST_F(AppStateTest, FreshStateHoldsTheDefaults) {
+    EXPECT_FALSE(state.isRunning());
+    EXPECT_EQ(state.inputSource(), InputSource::microphone);
+    EXPECT_EQ(state.property("inputSource").toString(), u"microphone");
+    EXPECT_EQ(state.property("inputSourceDisplayName").toString(), u"Microphone");
+    EXPECT_EQ(state.target(), LoudnessTarget::ebuR128);
+    EXPECT_EQ(state.property("target").toString(), u"ebuR128");
+    EXPECT_EQ(state.property("targetShortName").toString(), u"EBU R128");
+    EXPECT_EQ(state.property("targetMenuLabel").toString(), u"-23");
+    EXPECT_EQ(state.effectiveTargetLUFS(), -23.0);
+    EXPECT_EQ(state.property("effectiveTargetLUFS").toDouble(), -23.0);
+    EXPECT_FALSE(state.targetOverrideLUFS().has_value());
+    EXPECT_FALSE(state.property("targetOverrideLUFS").isValid());
+    EXPECT_EQ(state.radarCycleSeconds(), 60.0);
+    EXPECT_EQ(state.radarOuterLUFS(), -3.0);
+    EXPECT_EQ(state.radarRangeLU(), 20.0);
+    EXPECT_EQ(state.historyWindowSeconds(), 60.0);
+    EXPECT_FALSE(state.errorMessage().has_value());
+    EXPECT_EQ(state.inputFormatDescription(),
+              QString::fromStdString(kMicrophoneFormat.displayDescription()));
+    for (double value : {state.momentaryLUFS(), state.shortTermLUFS(), state.integratedLUFS(),
+                         state.maxMomentaryLUFS()}) {
+        EXPECT_EQ(value, kSilence);
+    }
+    EXPECT_EQ(state.loudnessRangeLU(), 0.0);
+    EXPECT_TRUE(state.truePeakDBTP().isEmpty());
+    EXPECT_EQ(state.history().size(), 0);
+    EXPECT_EQ(state.elapsedSeconds(), 0.0);
+    EXPECT_FALSE(state.phaseCorrelation().has_value());
+    EXPECT_FALSE(state.property("phaseCorrelation").isValid());
+    EXPECT_EQ(state.goniometerPoints().size(), 0);
+    EXPECT_EQ(state.spectrumDB().rowCount(), 0);
+    EXPECT_EQ(state.resetSignal(), 0);
+    EXPECT_TRUE(sources.requested.empty());
+}
+
+TEST_F(AppStateTest, MenusListTheirEntriesInOrder) {
+    const QVariantList targets = state.targetOptions();
+    ASSERT_EQ(targets.size(), 5);
+    EXPECT_EQ(targets[0].toMap()["rawValue"].toString(), u"ebuR128");
+    EXPECT_EQ(targets[3].toMap()["menuLabel"].toString(), u"-14 YT");
+    EXPECT_EQ(targets[3].toMap()["targetLUFS"].toDouble(), -14.0);
+    EXPECT_FALSE(targets[4].toMap()["targetLUFS"].isValid());
+    EXPECT_EQ(targets[4].toMap()["displayName"].toString(), u"No Target");
+
+    const QVariantList inputs = state.inputSourceOptions();
+    ASSERT_EQ(inputs.size(), 2);
+    EXPECT_EQ(inputs[1].toMap()["displayName"].toString(), u"System Audio");
+
+    const QVariantList metrics = state.meterMetricOptions();
+    ASSERT_EQ(metrics.size(), 3);
+    EXPECT_EQ(metrics[1].toMap()["rawValue"].toString(), u"S");
+    EXPECT_EQ(metrics[1].toMap()["label"].toString(), u"Short-term");
+}
+
+TEST_F(AppStateTest, StartReturnsAtOnceThenRunsWithAnEmptyHistory) {
+    state.applySnapshot(snapshotWith(-30.0, std::nullopt));
+    ASSERT_EQ(state.history().size(), 1);
+
+    QSignalSpy finished(&state, &AppState::startFinished);
+    QSignalSpy running(&state, &AppState::isRunningChanged);
+    state.start();
+    // Nothing has been applied yet: the engine starts on a background thread.
+    EXPECT_FALSE(state.isRunning());
+    ASSERT_TRUE(finished.wait(kWaitMs));
+
+    EXPECT_TRUE(state.isRunning());
+    EXPECT_EQ(running.count(), 1);
+    EXPECT_EQ(state.history().size(), 0);
+    EXPECT_EQ(state.elapsedSeconds(), 0.0);
+    ASSERT_EQ(sources.requested.size(), 1u);
+    EXPECT_EQ(sources.requested[0], InputSource::microphone);
+
+    // The source's format report replaces the device query's text.
+    EXPECT_TRUE(waitFor([&] {
+        return state.inputFormatDescription() ==
+               QString::fromStdString(AudioFormatInfo{44'100.0, 24, false, 2}.displayDescription());
+    }));
+
+    state.stop();
+    EXPECT_FALSE(state.isRunning());
+    EXPECT_EQ(sources.made[0]->stopCount, 1);
+    // Stopping asks the device again.
+    EXPECT_EQ(state.inputFormatDescription(),
+              QString::fromStdString(kMicrophoneFormat.displayDescription()));
+}
+
+TEST_F(AppStateTest, FailedStartShowsTheErrorAndTheNextStartClearsIt) {
+    const AudioCaptureError denied = AudioCaptureError::permissionDenied();
+    sources.nextOptions.startError = std::make_exception_ptr(denied);
+    state.applySnapshot(snapshotWith(-18.0, std::nullopt));
+
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(startAndWait(state));
+    const std::string output = testing::internal::GetCapturedStdout();
+
+    const QString text = QString::fromStdString(denied.errorDescription());
+    ASSERT_FALSE(text.isEmpty());
+    EXPECT_FALSE(state.isRunning());
+    EXPECT_EQ(state.errorMessage(), text);
+    EXPECT_EQ(state.property("errorMessage").toString(), text);
+    EXPECT_EQ(logLinesContaining(output, "[Tessaro] AppState: engine.start(with:) threw: " +
+                                             denied.errorDescription())
+                  .size(),
+              1u);
+    // The last readings stay.
+    EXPECT_EQ(state.momentaryLUFS(), -18.0);
+
+    sources.nextOptions.startError = nullptr;
+    QSignalSpy finished(&state, &AppState::startFinished);
+    state.start();
+    EXPECT_FALSE(state.errorMessage().has_value());
+    ASSERT_TRUE(finished.wait(kWaitMs));
+    EXPECT_TRUE(state.isRunning());
+    EXPECT_FALSE(state.errorMessage().has_value());
+}
+
+TEST_F(AppStateTest, ErrorsWithoutADescriptionStillReadAsText) {
+    sources.nextOptions.startError = std::make_exception_ptr(std::runtime_error("device on fire"));
+    ASSERT_TRUE(startAndWait(state));
+    EXPECT_EQ(state.errorMessage(), u"device on fire");
+
+    sources.nextOptions.startError = std::make_exception_ptr(42);
+    ASSERT_TRUE(startAndWait(state));
+    ASSERT_TRUE(state.errorMessage().has_value());
+    EXPECT_GT(state.errorMessage()->size(), 10);
+    EXPECT_FALSE(state.isRunning());
+}
+
+TEST_F(AppStateTest, FactoryThatThrowsFailsTheStartInsteadOfEscaping) {
+    AppState throwing(
+        [](InputSource) -> std::shared_ptr<AudioCaptureSource> {
+            throw std::runtime_error("no such device");
+        },
+        microphoneQuery());
+    ASSERT_TRUE(startAndWait(throwing));
+    EXPECT_FALSE(throwing.isRunning());
+    EXPECT_EQ(throwing.errorMessage(), u"no such device");
+}
+
+TEST_F(AppStateTest, EngineErrorShowsItsTextAndStops) {
+    ASSERT_TRUE(startAndWait(state));
+    ASSERT_TRUE(waitForSnapshots(state, 2));
+
+    const AudioCaptureError lost = AudioCaptureError::streamSetupFailed("Connection terminated");
+    testing::internal::CaptureStdout();
+    sources.made[0]->raiseError(std::make_exception_ptr(lost));
+    const bool stopped = waitFor([&] { return !state.isRunning(); });
+    const std::string output = testing::internal::GetCapturedStdout();
+
+    ASSERT_TRUE(stopped);
+    EXPECT_EQ(state.errorMessage(), QString::fromStdString(lost.errorDescription()));
+    EXPECT_EQ(logLinesContaining(
+                  output, "[Tessaro] AppState: engine reported error: " + lost.errorDescription())
+                  .size(),
+              1u);
+    EXPECT_EQ(sources.made[0]->stopCount, 1);
+    // The readings of the run stay on screen.
+    EXPECT_GT(state.history().size(), 0);
+}
+
+TEST_F(AppStateTest, SnapshotsPublishTheSinesLoudnessAndHoldTheMaximum) {
+    sources.nextOptions.levelDBFS = -10.0;
+    ASSERT_TRUE(startAndWait(state));
+    QSignalSpy momentarySpy(&state, &AppState::momentaryLUFSChanged);
+    QSignalSpy shortTermSpy(&state, &AppState::shortTermLUFSChanged);
+    QSignalSpy peakSpy(&state, &AppState::truePeakDBTPChanged);
+    QSignalSpy goniometerSpy(&state, &AppState::goniometerPointsChanged);
+    QSignalSpy spectrumSpy(&state, &AppState::spectrumDBChanged);
+    QSignalSpy elapsedSpy(&state, &AppState::elapsedSecondsChanged);
+    QSignalSpy correlationSpy(&state, &AppState::phaseCorrelationChanged);
+
+    // A 1 kHz sine at the same level in both channels reads its level in LUFS: the K-weighting
+    // gain at 1 kHz cancels the -0.691 dB offset, and two channels of mean square A^2/2 add up
+    // to A^2.
+    ASSERT_TRUE(waitFor([&] { return std::abs(state.shortTermLUFS() - -10.0) < 0.2; }));
+    EXPECT_NEAR(state.momentaryLUFS(), -10.0, 0.2);
+    EXPECT_NEAR(state.maxMomentaryLUFS(), -10.0, 0.2);
+    ASSERT_EQ(state.truePeakDBTP().size(), 2);
+    EXPECT_NEAR(state.truePeakDBTP()[0], -10.0, 0.2);
+    ASSERT_TRUE(state.phaseCorrelation().has_value());
+    EXPECT_NEAR(*state.phaseCorrelation(), 1.0, 1e-3);
+    EXPECT_GT(state.goniometerPoints().size(), 0);
+    EXPECT_LE(state.goniometerPoints().size(), 2000);
+    ASSERT_EQ(state.spectrumDB().rowCount(), 2);
+    EXPECT_EQ(state.spectrumDB().rows()[0].size(), 192u);
+    EXPECT_GT(momentarySpy.count(), 0);
+    EXPECT_GT(shortTermSpy.count(), 0);
+    EXPECT_GT(peakSpy.count(), 0);
+    EXPECT_GT(goniometerSpy.count(), 0);
+    EXPECT_GT(spectrumSpy.count(), 0);
+    EXPECT_GT(elapsedSpy.count(), 0);
+    EXPECT_GT(correlationSpy.count(), 0);
+
+    const HistoryPointList history = state.history();
+    ASSERT_GT(history.size(), 10);
+    for (int i = 0; i < history.size(); ++i) {
+        EXPECT_EQ(history.points()[i].id, static_cast<quint64>(i + 1));
+        if (i > 0) {
+            EXPECT_GE(history.points()[i].elapsedSeconds, history.points()[i - 1].elapsedSeconds);
+        }
+    }
+    EXPECT_EQ(history.points().back().momentaryLUFS, state.momentaryLUFS());
+    EXPECT_EQ(history.points().back().shortTermLUFS, state.shortTermLUFS());
+    EXPECT_EQ(history.points().back().elapsedSeconds, state.elapsedSeconds());
+
+    // 20 dB quieter: the momentary reading follows, the maximum holds.
+    sources.made[0]->setLevel(-30.0);
+    ASSERT_TRUE(waitFor([&] { return std::abs(state.momentaryLUFS() - -30.0) < 0.2; }));
+    EXPECT_NEAR(state.maxMomentaryLUFS(), -10.0, 0.2);
+}
+
+TEST_F(AppStateTest, OppositeChannelsReadACorrelationOfMinusOne) {
+    sources.nextOptions.invertRight = true;
+    ASSERT_TRUE(startAndWait(state));
+    ASSERT_TRUE(waitForSnapshots(state, 15));
+    ASSERT_TRUE(state.phaseCorrelation().has_value());
+    EXPECT_NEAR(*state.phaseCorrelation(), -1.0, 1e-3);
+}
+
+TEST_F(AppStateTest, MonoInputCarriesNoCorrelation) {
+    sources.nextOptions.channels = 1;
+    ASSERT_TRUE(startAndWait(state));
+    ASSERT_TRUE(waitForSnapshots(state, 5));
+    EXPECT_FALSE(state.phaseCorrelation().has_value());
+    EXPECT_EQ(state.truePeakDBTP().size(), 1);
+}
+
+TEST_F(AppStateTest, CorrelationStartsUnsmoothedAndThenFollowsWithAOnePoleFilter) {
+    state.applySnapshot(snapshotWith(-20.0, 1.0));
+    EXPECT_EQ(state.phaseCorrelation(), 1.0);
+    state.applySnapshot(snapshotWith(-20.0, -1.0));
+    EXPECT_DOUBLE_EQ(*state.phaseCorrelation(), 0.3 * -1.0 + 0.7 * 1.0);
+    state.applySnapshot(snapshotWith(-20.0, -1.0));
+    EXPECT_DOUBLE_EQ(*state.phaseCorrelation(), 0.3 * -1.0 + 0.7 * 0.4);
+
+    state.applySnapshot(snapshotWith(-20.0, std::nullopt));
+    EXPECT_FALSE(state.phaseCorrelation().has_value());
+    state.applySnapshot(snapshotWith(-20.0, 0.5));
+    EXPECT_EQ(state.phaseCorrelation(), 0.5);
+
+    // A non-finite reading would poison every later smoothed value.
+    state.applySnapshot(snapshotWith(-20.0, std::numeric_limits<double>::quiet_NaN()));
+    EXPECT_FALSE(state.phaseCorrelation().has_value());
+}
+
+TEST_F(AppStateTest, MaximumMomentaryHoldsThroughQuieterAndSilentSnapshots) {
+    state.applySnapshot(snapshotWith(-20.0, std::nullopt));
+    state.applySnapshot(snapshotWith(-30.0, std::nullopt));
+    EXPECT_EQ(state.maxMomentaryLUFS(), -20.0);
+    state.applySnapshot(snapshotWith(kSilence, std::nullopt));
+    EXPECT_EQ(state.maxMomentaryLUFS(), -20.0);
+    EXPECT_EQ(state.momentaryLUFS(), kSilence);
+    state.applySnapshot(snapshotWith(-12.5, std::nullopt));
+    EXPECT_EQ(state.maxMomentaryLUFS(), -12.5);
+}
+
+TEST_F(AppStateTest, ResetWhileRunningClearsValuesAndRestartsHistoryIds) {
+    ASSERT_TRUE(startAndWait(state));
+    ASSERT_TRUE(
+        waitFor([&] { return state.history().size() >= 10 && state.momentaryLUFS() > -30; }));
+    const double elapsedBefore = state.elapsedSeconds();
+    QSignalSpy resetSpy(&state, &AppState::resetSignalChanged);
+
+    state.reset();
+    EXPECT_EQ(resetSpy.count(), 1);
+    EXPECT_EQ(state.resetSignal(), 1);
+    EXPECT_TRUE(state.isRunning());
+    for (double value : {state.momentaryLUFS(), state.shortTermLUFS(), state.integratedLUFS(),
+                         state.maxMomentaryLUFS()}) {
+        EXPECT_EQ(value, kSilence);
+    }
+    EXPECT_EQ(state.loudnessRangeLU(), 0.0);
+    EXPECT_EQ(state.truePeakDBTP(), (QList<double>{kSilence, kSilence}));
+    EXPECT_EQ(state.history().size(), 0);
+    EXPECT_FALSE(state.phaseCorrelation().has_value());
+    EXPECT_EQ(state.goniometerPoints().size(), 0);
+    EXPECT_EQ(state.spectrumDB().rowCount(), 0);
+    EXPECT_EQ(state.elapsedSeconds(), elapsedBefore);
+
+    ASSERT_TRUE(waitForSnapshots(state, 3));
+    const HistoryPointList history = state.history();
+    ASSERT_GE(history.size(), 3);
+    EXPECT_EQ(history.points()[0].id, 1u);
+    EXPECT_EQ(history.points()[2].id, 3u);
+    EXPECT_GT(history.points()[0].elapsedSeconds, elapsedBefore);
+    EXPECT_GE(state.elapsedSeconds(), history.points()[0].elapsedSeconds);
+}
+
+TEST_F(AppStateTest, ResetWhileStoppedKeepsAnEmptyPeakListEmpty) {
+    state.reset();
+    state.reset();
+    EXPECT_EQ(state.resetSignal(), 2);
+    EXPECT_TRUE(state.truePeakDBTP().isEmpty());
+    EXPECT_FALSE(state.isRunning());
+}
+
+TEST_F(AppStateTest, HistoryKeepsTheLastSixtyTwoSecondsAndAlwaysTheNewestPoint) {
+    ASSERT_TRUE(startAndWait(state));
+    state.stop();
+    // Let the snapshots still on their way land before feeding the history by hand.
+    QTest::qWait(200);
+
+    state.reset();
+    for (int second = 1; second <= 70; ++second) {
+        clock.advance(1s);
+        state.applySnapshot(snapshotWith(-20.0 - second, std::nullopt));
+    }
+    HistoryPointList history = state.history();
+    const double newest = state.elapsedSeconds();
+    ASSERT_GT(history.size(), 0);
+    EXPECT_EQ(history.points().back().id, 70u);
+    EXPECT_EQ(history.points().back().elapsedSeconds, newest);
+    EXPECT_GE(history.points().front().elapsedSeconds, newest - 62.0);
+    // One second apart, so exactly the points of the last 62 s are left (63 with both ends
+    // unless the fractions put the oldest just outside).
+    EXPECT_GE(history.size(), 62);
+    EXPECT_LE(history.size(), 63);
+    const quint64 firstId = history.points().front().id;
+    EXPECT_EQ(firstId, static_cast<quint64>(70 - history.size() + 1));
+
+    // A long gap trims everything but the point just added.
+    clock.advance(500s);
+    state.applySnapshot(snapshotWith(-40.0, std::nullopt));
+    history = state.history();
+    ASSERT_EQ(history.size(), 1);
+    EXPECT_EQ(history.points()[0].id, 71u);
+    EXPECT_EQ(history.points()[0].momentaryLUFS, -40.0);
+}
+
+TEST_F(AppStateTest, SourceChangeWhileRunningRestartsOnTheNewSource) {
+    ASSERT_TRUE(startAndWait(state));
+    ASSERT_TRUE(waitForSnapshots(state, 2));
+
+    QSignalSpy finished(&state, &AppState::startFinished);
+    testing::internal::CaptureStdout();
+    state.setInputSource(InputSource::systemAudio);
+    EXPECT_EQ(state.inputFormatDescription(), u"48 kHz / 32-bit float / Stereo");
+    const bool restarted = finished.wait(kWaitMs);
+    const std::string output = testing::internal::GetCapturedStdout();
+
+    ASSERT_TRUE(restarted);
+    EXPECT_TRUE(state.isRunning());
+    ASSERT_EQ(sources.requested.size(), 2u);
+    EXPECT_EQ(sources.requested[1], InputSource::systemAudio);
+    EXPECT_EQ(sources.made[0]->stopCount, 1);
+    EXPECT_EQ(sources.made[1]->startCount, 1);
+    EXPECT_EQ(
+        logLinesContaining(output,
+                           "[Tessaro] AppState: restarting capture for input source change -> "
+                           "System Audio")
+            .size(),
+        1u);
+    EXPECT_TRUE(waitForSnapshots(state, 2));
+}
+
+TEST_F(AppStateTest, SourceChangeWhileStoppedOnlyRefreshesTheFormatText) {
+    QSignalSpy sourceSpy(&state, &AppState::inputSourceChanged);
+    state.setProperty("inputSource", QStringLiteral("systemAudio"));
+    EXPECT_EQ(state.inputSource(), InputSource::systemAudio);
+    EXPECT_EQ(sourceSpy.count(), 1);
+    EXPECT_EQ(state.inputFormatDescription(), u"48 kHz / 32-bit float / Stereo");
+
+    state.setInputSource(InputSource::systemAudio);
+    state.setProperty("inputSource", QStringLiteral("speakers"));
+    EXPECT_EQ(sourceSpy.count(), 1);
+    EXPECT_EQ(state.inputSource(), InputSource::systemAudio);
+
+    state.setInputSource(InputSource::microphone);
+    EXPECT_EQ(state.inputFormatDescription(),
+              QString::fromStdString(kMicrophoneFormat.displayDescription()));
+    QTest::qWait(50);
+    EXPECT_TRUE(sources.requested.empty());
+    EXPECT_FALSE(state.isRunning());
+}
+
+TEST_F(AppStateTest, AMissingMicrophoneLeavesNoFormatText) {
+    AppState noDevice(sources.factory(), [] { return std::optional<AudioFormatInfo>(); });
+    EXPECT_FALSE(noDevice.inputFormatDescription().has_value());
+    EXPECT_EQ(noDevice.property("inputFormatDescription").toString(), QString());
+    noDevice.setInputSource(InputSource::systemAudio);
+    EXPECT_EQ(noDevice.inputFormatDescription(), u"48 kHz / 32-bit float / Stereo");
+}
+
+TEST_F(AppStateTest, StopDuringASlowStartLeavesTheStateStopped) {
+    sources.nextOptions.startDelay = 300ms;
+    QSignalSpy finished(&state, &AppState::startFinished);
+    state.start();
+    state.stop();
+    ASSERT_TRUE(finished.wait(kWaitMs));
+    EXPECT_FALSE(state.isRunning());
+    ASSERT_EQ(sources.made.size(), 1u);
+    // The engine was stopped once its start had returned.
+    EXPECT_EQ(sources.made[0]->stopCount, 1);
+    QTest::qWait(100);
+    EXPECT_EQ(state.history().size(), 0);
+}
+
+TEST_F(AppStateTest, SourceChangeDuringASlowStartEndsOnTheNewSource) {
+    sources.nextOptions.startDelay = 300ms;
+    QSignalSpy finished(&state, &AppState::startFinished);
+    state.start();
+    state.setInputSource(InputSource::systemAudio);
+    ASSERT_TRUE(finished.wait(kWaitMs));
+    EXPECT_TRUE(state.isRunning());
+    ASSERT_EQ(sources.requested.size(), 2u);
+    EXPECT_EQ(sources.requested.back(), InputSource::systemAudio);
+    EXPECT_EQ(sources.made[0]->stopCount, 1);
+    EXPECT_EQ(finished.count(), 1);
+}
+
+TEST_F(AppStateTest, StartWhileRunningNeverRunsTwoSources) {
+    ASSERT_TRUE(startAndWait(state));
+    ASSERT_TRUE(startAndWait(state));
+    EXPECT_TRUE(state.isRunning());
+    ASSERT_EQ(sources.made.size(), 2u);
+    EXPECT_EQ(sources.made[0]->stopCount, 1);
+}
+
+TEST_F(AppStateTest, DestroyingTheStateWhileCapturingOrStartingIsSafe) {
+    {
+        SourceFactoryLog local;
+        auto doomed = std::make_unique<AppState>(local.factory(), microphoneQuery());
+        ASSERT_TRUE(startAndWait(*doomed));
+        ASSERT_TRUE(waitForSnapshots(*doomed, 2));
+        doomed.reset();
+        EXPECT_EQ(local.made[0]->stopCount, 1);
+        // Events still queued for the dead state are dropped.
+        QTest::qWait(100);
+    }
+    {
+        SourceFactoryLog local;
+        local.nextOptions.startDelay = 200ms;
+        auto doomed = std::make_unique<AppState>(local.factory(), microphoneQuery());
+        doomed->start();
+        doomed.reset();
+        ASSERT_EQ(local.made.size(), 1u);
+        EXPECT_EQ(local.made[0]->startCount, 1);
+        EXPECT_EQ(local.made[0]->stopCount, 1);
+        QTest::qWait(100);
+    }
+}
+
+TEST_F(AppStateTest, ChoosingAnotherPresetDropsTheOverrideButTheSameOneKeepsIt) {
+    state.adjustTarget(+0.5);
+    EXPECT_EQ(state.targetOverrideLUFS(), -22.5);
+    state.setTarget(LoudnessTarget::ebuR128);
+    EXPECT_EQ(state.targetOverrideLUFS(), -22.5);
+    state.setProperty("target", QStringLiteral("atsc"));
+    EXPECT_EQ(state.target(), LoudnessTarget::atsc);
+    EXPECT_FALSE(state.targetOverrideLUFS().has_value());
+    EXPECT_EQ(state.effectiveTargetLUFS(), -24.0);
+    state.setProperty("target", QStringLiteral("nonsense"));
+    EXPECT_EQ(state.target(), LoudnessTarget::atsc);
+}
+
+TEST_F(AppStateTest, TargetButtonsMoveByHalfAnLUWithinMinusFortyAndZero) {
+    state.setTarget(LoudnessTarget::off);
+    EXPECT_FALSE(state.effectiveTargetLUFS().has_value());
+    EXPECT_FALSE(state.property("effectiveTargetLUFS").isValid());
+    EXPECT_EQ(state.radarRangeLU(), 23.0);
+    state.adjustTarget(+0.5);
+    EXPECT_EQ(state.targetOverrideLUFS(), -22.5);
+    state.setTargetOverrideLUFS(std::nullopt);
+    state.adjustTarget(-0.5);
+    EXPECT_EQ(state.targetOverrideLUFS(), -23.5);
+
+    state.setTargetOverrideLUFS(-40.0);
+    state.adjustTarget(-0.5);
+    EXPECT_EQ(state.targetOverrideLUFS(), -40.0);
+    state.setTargetOverrideLUFS(-0.2);
+    state.adjustTarget(+0.5);
+    EXPECT_EQ(state.targetOverrideLUFS(), 0.0);
+    state.adjustTarget(+0.5);
+    EXPECT_EQ(state.targetOverrideLUFS(), 0.0);
+    EXPECT_EQ(state.effectiveTargetLUFS(), 0.0);
+
+    // QML clears the override with undefined and cannot store a non-number.
+    state.setProperty("targetOverrideLUFS", QVariant());
+    EXPECT_FALSE(state.targetOverrideLUFS().has_value());
+    state.setProperty("targetOverrideLUFS", QStringLiteral("loud"));
+    EXPECT_FALSE(state.targetOverrideLUFS().has_value());
+    state.setProperty("targetOverrideLUFS", -18.0);
+    EXPECT_EQ(state.targetOverrideLUFS(), -18.0);
+}
+
+TEST_F(AppStateTest, RangeButtonsMoveTheOuterEdgeWithinOneToEightyLU) {
+    state.adjustRange(+0.5);
+    EXPECT_EQ(state.radarOuterLUFS(), -2.5);
+    EXPECT_EQ(state.radarRangeLU(), 20.5);
+
+    state.setRadarOuterLUFS(-22.0);
+    EXPECT_EQ(state.radarRangeLU(), 1.0);
+    state.adjustRange(-0.5);
+    EXPECT_EQ(state.radarRangeLU(), 1.0);
+    EXPECT_EQ(state.radarOuterLUFS(), -22.0);
+
+    state.setRadarOuterLUFS(57.0);
+    EXPECT_EQ(state.radarRangeLU(), 80.0);
+    state.adjustRange(+0.5);
+    EXPECT_EQ(state.radarRangeLU(), 80.0);
+
+    // An outer edge below target + 1 still shows a range of 1 LU.
+    state.setRadarOuterLUFS(-50.0);
+    EXPECT_EQ(state.radarRangeLU(), 1.0);
+
+    // Without a target the range is measured from -23.
+    state.setTarget(LoudnessTarget::off);
+    EXPECT_EQ(state.radarRangeLU(), 23.0);
+    state.adjustRange(-0.5);
+    EXPECT_EQ(state.radarOuterLUFS(), -0.5);
+}
+
+TEST_F(AppStateTest, DerivedValuesNotifyOnlyWhenTheyChange) {
+    QSignalSpy effectiveSpy(&state, &AppState::effectiveTargetLUFSChanged);
+    QSignalSpy rangeSpy(&state, &AppState::radarRangeLUChanged);
+
+    state.setTarget(LoudnessTarget::atsc);  // -23 -> -24, range 20 -> 21
+    EXPECT_EQ(effectiveSpy.count(), 1);
+    EXPECT_EQ(rangeSpy.count(), 1);
+
+    state.setTargetOverrideLUFS(-24.0);  // same effective target
+    EXPECT_EQ(effectiveSpy.count(), 1);
+    EXPECT_EQ(rangeSpy.count(), 1);
+
+    state.setTarget(LoudnessTarget::streaming16);  // override dropped, -24 -> -16
+    EXPECT_EQ(effectiveSpy.count(), 2);
+    EXPECT_EQ(rangeSpy.count(), 2);
+
+    state.setRadarOuterLUFS(-30.0);  // below target + 1: range 13 -> 1
+    EXPECT_EQ(rangeSpy.count(), 3);
+    state.setRadarOuterLUFS(-40.0);  // still 1
+    EXPECT_EQ(rangeSpy.count(), 3);
+    EXPECT_EQ(effectiveSpy.count(), 2);
+
+    state.adjustTarget(-0.5);  // -16.5: range still 1
+    EXPECT_EQ(effectiveSpy.count(), 3);
+    EXPECT_EQ(rangeSpy.count(), 3);
+
+    state.setRadarCycleSeconds(120.0);
+    state.setRadarCycleSeconds(std::numeric_limits<double>::quiet_NaN());
+    EXPECT_EQ(state.radarCycleSeconds(), 120.0);
+}
+
+TEST_F(AppStateTest, HopStatisticsLineComesFirstAtOnceThenAtMostEveryFiveSeconds) {
+    const QRegularExpression format(QStringLiteral(
+        R"(^\[Tessaro\] AppState: mainActor hop delay avg=\d+\.\dms max=\d+\.\dms \((\d+) snapshots\)$)"));
+    testing::internal::CaptureStdout();
+    const bool started = startAndWait(state);
+    const bool first = started && waitForSnapshots(state, 1);
+    // Far more snapshots than 5 s allow while the clock stands nearly still.
+    const bool more = first && waitForSnapshots(state, 10);
+    std::string output = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(more);
+
+    // One line for the first snapshot of the run. A snapshot that overtakes the start's outcome
+    // on a busy machine prints its own line before the statistics restart, also with a count of 1.
+    std::vector<std::string> lines = logLinesContaining(output, "mainActor hop delay");
+    ASSERT_GE(lines.size(), 1u) << output;
+    ASSERT_LE(lines.size(), 2u) << output;
+    for (const std::string& line : lines) {
+        const QRegularExpressionMatch match = format.match(QString::fromStdString(line));
+        ASSERT_TRUE(match.hasMatch()) << line;
+        EXPECT_EQ(match.captured(1), u"1");
+    }
+
+    testing::internal::CaptureStdout();
+    clock.advance(5s);
+    const bool after = waitForSnapshots(state, 1);
+    output = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(after);
+    lines = logLinesContaining(output, "mainActor hop delay");
+    ASSERT_EQ(lines.size(), 1u) << output;
+    const QRegularExpressionMatch match = format.match(QString::fromStdString(lines[0]));
+    ASSERT_TRUE(match.hasMatch()) << lines[0];
+    EXPECT_GE(match.captured(1).toInt(), 10);
+}
+
+}  // namespace
+}  // namespace orvinta
