@@ -1,0 +1,380 @@
+#include "ui/radar_loudness_view.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QRadialGradient>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+#include "ui/paint_layer.h"
+#include "ui/theme.h"
+#include "ui/view_values.h"
+
+namespace orvinta {
+
+namespace {
+
+constexpr double kStubRadius = 2.5;
+constexpr double kMinSide = 220.0;
+
+// Draws text centred on a point.
+void drawCentredText(QPainter* painter, QPointF centre, const QString& text) {
+    constexpr double kBox = 400.0;
+    painter->drawText(QRectF(centre.x() - kBox / 2, centre.y() - kBox / 2, kBox, kBox),
+                      Qt::AlignCenter, text);
+}
+
+}  // namespace
+
+int radarBucketIndex(double elapsedSeconds, double cycleSeconds, int bucketCount) {
+    if (bucketCount <= 0) {
+        return 0;
+    }
+    double phase = cycleSeconds > 0.0 ? std::fmod(elapsedSeconds, cycleSeconds) : 0.0;
+    if (std::isnan(phase)) {
+        phase = 0.0;
+    }
+    const double position = phase / std::max(cycleSeconds, 0.001) * bucketCount;
+    const double whole = std::trunc(position);
+    if (!(whole > 0.0)) {
+        return 0;
+    }
+    if (whole >= bucketCount - 1) {
+        return bucketCount - 1;
+    }
+    return static_cast<int>(whole);
+}
+
+double radarBucketAngle(int index, int bucketCount) {
+    if (bucketCount <= 0) {
+        return -90.0;
+    }
+    return static_cast<double>(index) / bucketCount * 360.0 - 90.0;
+}
+
+QPointF radarPoint(QPointF centre, double radius, double angleDegrees) {
+    const double radians = angleDegrees * std::numbers::pi / 180.0;
+    return {centre.x() + radius * std::cos(radians), centre.y() + radius * std::sin(radians)};
+}
+
+double radarBucketRadius(const std::optional<double>& value, double minLUFS, double maxLUFS,
+                         double dialRadius) {
+    if (!value) {
+        return 0.0;
+    }
+    if (!std::isfinite(*value)) {
+        return kStubRadius;
+    }
+    const double f = (*value - minLUFS) / (maxLUFS - minLUFS);
+    if (!(f > 0.0)) {
+        return kStubRadius;
+    }
+    if (f > 1.0) {
+        return std::max(dialRadius, kStubRadius);
+    }
+    return std::max(dialRadius * f, kStubRadius);
+}
+
+double radarWedgeOpacity(int index, int currentBucket, int bucketCount) {
+    if (bucketCount <= 1) {
+        return 0.9;
+    }
+    const int age = ((currentBucket - index) % bucketCount + bucketCount) % bucketCount;
+    return 0.9 - 0.6 * age / (bucketCount - 1);
+}
+
+double radarTargetFraction(double targetLUFS, double minLUFS, double maxLUFS) {
+    if (!std::isfinite(targetLUFS)) {
+        return 0.0;
+    }
+    const double t = (targetLUFS - minLUFS) / (maxLUFS - minLUFS);
+    if (!(t > 0.0)) {
+        return 0.0;
+    }
+    return std::min(t, 1.0);
+}
+
+void radarRecord(RadarBuckets& buckets, double& lastElapsed, double elapsedSeconds,
+                 double momentaryLUFS, double minLUFS, double cycleSeconds) {
+    if (elapsedSeconds < lastElapsed - 1.0) {
+        std::fill(buckets.begin(), buckets.end(), std::nullopt);
+    }
+    lastElapsed = elapsedSeconds;
+    if (buckets.empty()) {
+        return;
+    }
+    const int count = static_cast<int>(buckets.size());
+    const int index = radarBucketIndex(elapsedSeconds, cycleSeconds, count);
+    buckets[static_cast<std::size_t>(index)] =
+        std::isfinite(momentaryLUFS) ? momentaryLUFS : minLUFS;
+}
+
+QRectF radarDrawingRect(QSizeF size) {
+    const double side = std::max(0.0, std::min(size.width(), size.height()));
+    return QRectF((size.width() - side) / 2.0, (size.height() - side) / 2.0, side, side);
+}
+
+RadarLoudnessView::RadarLoudnessView(QQuickItem* parent)
+    : QQuickPaintedItem(parent), momentaryLUFS_(-std::numeric_limits<double>::infinity()) {
+    setAntialiasing(true);
+    setImplicitWidth(kMinSide);
+    setImplicitHeight(kMinSide);
+    buckets_.assign(static_cast<std::size_t>(bucketCount_), std::nullopt);
+}
+
+void RadarLoudnessView::classBegin() {
+    QQuickPaintedItem::classBegin();
+    building_ = true;
+}
+
+void RadarLoudnessView::componentComplete() {
+    building_ = false;
+    QQuickPaintedItem::componentComplete();
+}
+
+void RadarLoudnessView::geometryChange(const QRectF& newGeometry, const QRectF& oldGeometry) {
+    QQuickPaintedItem::geometryChange(newGeometry, oldGeometry);
+    if (radarDrawingRect(newGeometry.size()) != radarDrawingRect(oldGeometry.size())) {
+        emit drawingFrameChanged();
+    }
+}
+
+void RadarLoudnessView::clearTrace() {
+    buckets_.assign(static_cast<std::size_t>(std::max(bucketCount_, 0)), std::nullopt);
+    lastElapsed_ = -1.0;
+}
+
+void RadarLoudnessView::setMomentaryLUFS(double lufs) {
+    if (sameDouble(momentaryLUFS_, lufs)) {
+        return;
+    }
+    momentaryLUFS_ = lufs;
+    update();
+    emit momentaryLUFSChanged();
+}
+
+void RadarLoudnessView::setElapsedSeconds(double seconds) {
+    if (sameDouble(elapsedSeconds_, seconds)) {
+        return;
+    }
+    elapsedSeconds_ = seconds;
+    if (!building_) {
+        radarRecord(buckets_, lastElapsed_, seconds, momentaryLUFS_, minLUFS_, cycleSeconds_);
+    }
+    update();
+    emit elapsedSecondsChanged();
+}
+
+void RadarLoudnessView::setCycleSeconds(double seconds) {
+    if (sameDouble(cycleSeconds_, seconds)) {
+        return;
+    }
+    cycleSeconds_ = seconds;
+    update();
+    emit cycleSecondsChanged();
+}
+
+void RadarLoudnessView::setTargetLUFS(const QVariant& lufs) {
+    if (targetLUFS_ == lufs && targetLUFS_.isValid() == lufs.isValid()) {
+        return;
+    }
+    targetLUFS_ = lufs;
+    update();
+    emit targetLUFSChanged();
+}
+
+void RadarLoudnessView::setMinLUFS(double lufs) {
+    if (sameDouble(minLUFS_, lufs)) {
+        return;
+    }
+    minLUFS_ = lufs;
+    update();
+    emit minLUFSChanged();
+}
+
+void RadarLoudnessView::setMaxLUFS(double lufs) {
+    if (sameDouble(maxLUFS_, lufs)) {
+        return;
+    }
+    maxLUFS_ = lufs;
+    update();
+    emit maxLUFSChanged();
+}
+
+void RadarLoudnessView::setBucketCount(int count) {
+    if (bucketCount_ == count) {
+        return;
+    }
+    bucketCount_ = count;
+    // The stored steps belong to the old angular grid; start a fresh trace on the new one.
+    clearTrace();
+    update();
+    emit bucketCountChanged();
+}
+
+void RadarLoudnessView::setIdentity(int identity) {
+    if (identity_ == identity) {
+        return;
+    }
+    identity_ = identity;
+    clearTrace();
+    update();
+    emit identityChanged();
+}
+
+void RadarLoudnessView::ensureCache(QSizeF side, qreal dpr) {
+    const CacheKey key{side, dpr, minLUFS_, maxLUFS_, targetLUFS_};
+    if (key == cacheKey_ && !dialLayer_.isNull()) {
+        return;
+    }
+    cacheKey_ = key;
+    dialLayer_ = makeTransparentLayer(side, dpr);
+    rampDisc_ = makeTransparentLayer(side, dpr);
+    wedgeLayer_ = makeTransparentLayer(side, dpr);
+    if (dialLayer_.isNull() || rampDisc_.isNull() || wedgeLayer_.isNull()) {
+        return;
+    }
+
+    const double w = side.width();
+    const double h = side.height();
+    const QPointF c(w / 2.0, h / 2.0);
+    const double R = radarDialRadius(std::min(w, h));
+    const double span = maxLUFS_ - minLUFS_;
+
+    {
+        QPainter disc(&rampDisc_);
+        QRadialGradient ramp(c, R);
+        for (const ColorStop& stop : loudnessRampStops()) {
+            ramp.setColorAt(stop.location, stop.color);
+        }
+        ramp.setSpread(QGradient::PadSpread);
+        disc.fillRect(QRectF(0.0, 0.0, w, h), ramp);
+    }
+
+    QPainter p(&dialLayer_);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+
+    // Framing: grey 0.1 on a rounded square that also clips everything drawn over it.
+    QPainterPath frame;
+    frame.addRoundedRect(QRectF(0.0, 0.0, w, h), 8.0, 8.0);
+    p.fillPath(frame, Theme::canvasBackground());
+    p.setClipPath(frame);
+
+    // Dial.
+    QRadialGradient dial(c, R);
+    dial.setColorAt(0.0, QColor::fromRgbF(0.05f, 0.11f, 0.09f));
+    dial.setColorAt(1.0, QColor::fromRgbF(0.015f, 0.02f, 0.02f));
+    p.setPen(Qt::NoPen);
+    p.setBrush(dial);
+    p.drawEllipse(c, R, R);
+
+    // Spokes every 45 degrees from twelve o'clock; the four main ones stronger.
+    for (int k = 0; k < 8; ++k) {
+        const bool main = k % 2 == 0;
+        QPen pen(Theme::whiteAlpha(main ? 0.22 : 0.1), main ? 1.8 : 1.2);
+        p.setPen(pen);
+        p.drawLine(c, radarPoint(c, R, k * 45.0 - 90.0));
+    }
+
+    // Scale rings at a quarter and half of the radius, each labelled top, right and left.
+    p.setBrush(Qt::NoBrush);
+    p.setFont(Theme::font(13));
+    for (double fraction : {0.25, 0.5}) {
+        const double r = R * fraction;
+        p.setPen(QPen(Theme::whiteAlpha(0.18), 1.4));
+        p.drawEllipse(c, r, r);
+        const QString text = QString::asprintf("%.0f", minLUFS_ + span * fraction);
+        p.setPen(Theme::whiteAlpha(0.6));
+        drawCentredText(&p, QPointF(c.x(), c.y() - r), text);
+        drawCentredText(&p, QPointF(c.x() + r, c.y()), text);
+        drawCentredText(&p, QPointF(c.x() - r, c.y()), text);
+    }
+
+    // Rim.
+    p.setPen(QPen(Theme::whiteAlpha(0.15), 2.0));
+    p.drawEllipse(c, R, R);
+
+    // Captions of the two ends of the scale.
+    p.setFont(Theme::font(12));
+    p.setPen(Theme::whiteAlpha(0.55));
+    drawCentredText(&p, QPointF(c.x(), c.y() - R + 11.0),
+                    QStringLiteral("OUTER (MAX) ") + QString::asprintf("%.0f", maxLUFS_));
+    drawCentredText(&p, QPointF(c.x(), c.y() + 12.0),
+                    QStringLiteral("CENTER (MIN) ") + QString::asprintf("%.0f", minLUFS_));
+
+    // Centre dot.
+    p.setPen(Qt::NoPen);
+    p.setBrush(Theme::whiteAlpha(0.5));
+    p.drawEllipse(c, 2.0, 2.0);
+
+    // Target ring: dashed 8 on, 5 off (the pattern is given in units of the pen width).
+    if (const std::optional<double> target = optionalDouble(targetLUFS_)) {
+        const double r = R * radarTargetFraction(*target, minLUFS_, maxLUFS_);
+        QPen pen(Theme::yellow(), 2.0, Qt::CustomDashLine, Qt::FlatCap, Qt::MiterJoin);
+        pen.setMiterLimit(10.0);
+        pen.setDashPattern({8.0 / 2.0, 5.0 / 2.0});
+        pen.setDashOffset(0.0);
+        p.setPen(pen);
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(c, r, r);
+    }
+}
+
+void RadarLoudnessView::paint(QPainter* painter) {
+    const QRectF area = radarDrawingRect(size());
+    if (area.width() <= 0.0) {
+        return;
+    }
+    const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+    ensureCache(area.size(), dpr);
+    painter->drawImage(area.topLeft(), dialLayer_);
+
+    const QPointF c(area.width() / 2.0, area.height() / 2.0);
+    const double R = radarDialRadius(area.width());
+    const int count = static_cast<int>(buckets_.size());
+    const int current = radarBucketIndex(elapsedSeconds_, cycleSeconds_, count);
+
+    const bool anyStored =
+        std::any_of(buckets_.begin(), buckets_.end(), [](const auto& v) { return v.has_value(); });
+    if (count > 0 && anyStored && !wedgeLayer_.isNull()) {
+        // Each wedge's opacity goes into a mask, then the ramp disc is kept where the mask
+        // is: the same colours as a radial ramp per wedge, at the cost of one image blend.
+        wedgeLayer_.fill(Qt::transparent);
+        QPainter mask(&wedgeLayer_);
+        mask.setRenderHint(QPainter::Antialiasing);
+        mask.setPen(Qt::NoPen);
+        std::vector<double> radii(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            radii[static_cast<std::size_t>(i)] =
+                radarBucketRadius(buckets_[static_cast<std::size_t>(i)], minLUFS_, maxLUFS_, R);
+        }
+        for (int i = 0; i < count; ++i) {
+            const int j = i + 1 < count ? i + 1 : 0;
+            const double ri = radii[static_cast<std::size_t>(i)];
+            const double rj = radii[static_cast<std::size_t>(j)];
+            if (ri <= 0.0 && rj <= 0.0) {
+                continue;
+            }
+            const QPointF wedge[3] = {c, radarPoint(c, ri, radarBucketAngle(i, count)),
+                                      radarPoint(c, rj, radarBucketAngle(j, count))};
+            mask.setBrush(Theme::withAlpha(Theme::black(), radarWedgeOpacity(i, current, count)));
+            mask.drawPolygon(wedge, 3);
+        }
+        mask.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        mask.drawImage(QPointF(0.0, 0.0), rampDisc_);
+        mask.end();
+        painter->drawImage(area.topLeft(), wedgeLayer_);
+    }
+
+    // Sweep, in whole buckets.
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setPen(QPen(Theme::whiteAlpha(0.5), 1.8));
+    const QPointF centre = area.topLeft() + c;
+    painter->drawLine(centre, radarPoint(centre, R, radarBucketAngle(current, std::max(count, 1))));
+}
+
+}  // namespace orvinta

@@ -1,0 +1,343 @@
+#include "ui/true_peak_bar_view.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "ui/meter_bar_view.h"
+#include "ui/paint_layer.h"
+#include "ui/theme.h"
+#include "ui/view_clock.h"
+#include "ui/view_values.h"
+
+namespace orvinta {
+
+namespace {
+
+constexpr double kStackSpacing = 4.0;
+constexpr double kHeaderSpacing = 8.0;
+constexpr double kBarHeight = 18.0;
+constexpr double kSegmentGap = 2.0;
+constexpr double kCellSpacing = 8.0;
+constexpr double kMarkerWidth = 2.0;
+
+QFont captionFont() {
+    return Theme::font(18, Theme::Weight::Semibold);
+}
+QFont readoutFont() {
+    return Theme::monoFont(28, Theme::Weight::Bold);
+}
+QFont unitFont() {
+    return Theme::font(14);
+}
+QFont scaleFont() {
+    return Theme::monoFont(13);
+}
+
+}  // namespace
+
+QColor truePeakSegmentColor(int index, int segmentCount) {
+    const double p = segmentPosition(index, segmentCount);
+    if (p > 0.9) {
+        return Theme::red();
+    }
+    if (p > 0.72) {
+        return Theme::yellow();
+    }
+    return Theme::green();
+}
+
+QRectF truePeakSegmentRect(const QRectF& bar, int index, int segmentCount) {
+    if (segmentCount <= 0) {
+        return {};
+    }
+    const double width = (bar.width() - kSegmentGap * (segmentCount - 1)) / segmentCount;
+    if (!(width > 0.0) || bar.height() <= 0.0) {
+        return {};
+    }
+    return QRectF(bar.left() + index * (width + kSegmentGap), bar.top(), width, bar.height());
+}
+
+double truePeakMarkerX(double barWidth, double fraction) {
+    return std::max(0.0, barWidth * fraction - 1.0);
+}
+
+QString truePeakReadout(double peakValue, double value, double minValue) {
+    if (std::isfinite(peakValue) && peakValue > minValue) {
+        return QString::asprintf("%.1f", peakValue);
+    }
+    return Theme::formatValue(value);
+}
+
+TruePeakBarLayout truePeakBarLayout(QSizeF size) {
+    const QFontMetricsF caption(captionFont());
+    const QFontMetricsF readout(readoutFont());
+    const QFontMetricsF unit(unitFont());
+    const double ascent = std::max({caption.ascent(), readout.ascent(), unit.ascent()});
+    const double descent = std::max({caption.descent(), readout.descent(), unit.descent()});
+
+    TruePeakBarLayout layout;
+    layout.headerBaseline = std::ceil(ascent);
+    const double barTop = std::ceil(ascent + descent) + kStackSpacing;
+    layout.bar = QRectF(0.0, barTop, size.width(), kBarHeight);
+    layout.scaleRow = QRectF(0.0, layout.bar.bottom() + kStackSpacing, size.width(),
+                             QFontMetricsF(scaleFont()).height());
+    return layout;
+}
+
+std::vector<QRectF> truePeakScaleCells(const QRectF& row, int tickCount) {
+    std::vector<QRectF> cells;
+    if (tickCount <= 0) {
+        return cells;
+    }
+    const double width = std::max(0.0, (row.width() - kCellSpacing * (tickCount - 1)) / tickCount);
+    cells.reserve(static_cast<std::size_t>(tickCount));
+    for (int i = 0; i < tickCount; ++i) {
+        cells.emplace_back(row.left() + i * (width + kCellSpacing), row.top(), width, row.height());
+    }
+    return cells;
+}
+
+TruePeakBarView::TruePeakBarView(QQuickItem* parent)
+    : QQuickPaintedItem(parent), value_(-std::numeric_limits<double>::infinity()) {
+    setAntialiasing(true);
+    setImplicitWidth(320.0);
+    setImplicitHeight(std::ceil(truePeakBarLayout(QSizeF(320.0, 0.0)).scaleRow.bottom()));
+    peakTicker_.setTimerType(Qt::PreciseTimer);
+    connect(&peakTicker_, &QTimer::timeout, this, &TruePeakBarView::peakTick);
+    peakTicker_.start(static_cast<int>(kTickInterval * 1000.0));
+}
+
+void TruePeakBarView::classBegin() {
+    QQuickPaintedItem::classBegin();
+    building_ = true;
+}
+
+void TruePeakBarView::componentComplete() {
+    building_ = false;
+    QQuickPaintedItem::componentComplete();
+}
+
+void TruePeakBarView::setLabel(const QString& label) {
+    if (label_ == label) {
+        return;
+    }
+    label_ = label;
+    update();
+    emit labelChanged();
+}
+
+void TruePeakBarView::setValue(double value) {
+    if (sameDouble(value_, value)) {
+        return;
+    }
+    value_ = value;
+    const bool peakMoved = !building_ && peak_.raise(value, ViewClock::now());
+    update();
+    emit valueChanged();
+    if (peakMoved) {
+        emit peakValueChanged();
+    }
+}
+
+void TruePeakBarView::setMinValue(double value) {
+    if (sameDouble(minValue_, value)) {
+        return;
+    }
+    minValue_ = value;
+    update();
+    emit minValueChanged();
+}
+
+void TruePeakBarView::setMaxValue(double value) {
+    if (sameDouble(maxValue_, value)) {
+        return;
+    }
+    maxValue_ = value;
+    update();
+    emit maxValueChanged();
+}
+
+void TruePeakBarView::setUnit(const QString& unit) {
+    if (unit_ == unit) {
+        return;
+    }
+    unit_ = unit;
+    update();
+    emit unitChanged();
+}
+
+void TruePeakBarView::setPeakOverThreshold(const QVariant& threshold) {
+    if (peakOverThreshold_ == threshold && peakOverThreshold_.isValid() == threshold.isValid()) {
+        return;
+    }
+    peakOverThreshold_ = threshold;
+    update();
+    emit peakOverThresholdChanged();
+}
+
+void TruePeakBarView::setSegmentCount(int count) {
+    if (segmentCount_ == count) {
+        return;
+    }
+    segmentCount_ = count;
+    update();
+    emit segmentCountChanged();
+}
+
+void TruePeakBarView::setScaleTicks(const QList<double>& ticks) {
+    if (scaleTicks_ == ticks) {
+        return;
+    }
+    scaleTicks_ = ticks;
+    update();
+    emit scaleTicksChanged();
+}
+
+void TruePeakBarView::setPeakHoldSeconds(double seconds) {
+    if (sameDouble(peakHoldSeconds_, seconds)) {
+        return;
+    }
+    peakHoldSeconds_ = seconds;
+    update();
+    emit peakHoldSecondsChanged();
+}
+
+void TruePeakBarView::setPeakDecayRate(double rate) {
+    if (sameDouble(peakDecayRate_, rate)) {
+        return;
+    }
+    peakDecayRate_ = rate;
+    update();
+    emit peakDecayRateChanged();
+}
+
+void TruePeakBarView::setIdentity(int identity) {
+    if (identity_ == identity) {
+        return;
+    }
+    identity_ = identity;
+    // A new identity is a new meter: no held peak, and a fresh ticker phase. The value present
+    // now is the one it is first shown with, so it does not raise the peak.
+    const bool hadPeak = std::isfinite(peak_.peakValue());
+    peak_.clear();
+    peakTicker_.start();
+    update();
+    emit identityChanged();
+    if (hadPeak) {
+        emit peakValueChanged();
+    }
+}
+
+void TruePeakBarView::peakTick() {
+    const double step = peakDecayRate_ * kTickInterval;
+    if (peak_.decay(ViewClock::now(), minValue_, peakHoldSeconds_, step)) {
+        update();
+        emit peakValueChanged();
+    }
+}
+
+void TruePeakBarView::ensureCache(qreal dpr) {
+    const CacheKey key{size(), dpr, segmentCount_, label_, scaleTicks_};
+    if (key == cacheKey_ && !staticLayer_.isNull()) {
+        return;
+    }
+    cacheKey_ = key;
+    layout_ = truePeakBarLayout(size());
+    staticLayer_ = makeTransparentLayer(size(), dpr);
+    litSegments_ = makeTransparentLayer(size(), dpr);
+    if (staticLayer_.isNull() || litSegments_.isNull()) {
+        return;
+    }
+
+    QPainter p(&staticLayer_);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+
+    p.setFont(captionFont());
+    p.setPen(Theme::cyan());
+    p.drawText(QPointF(0.0, layout_.headerBaseline), label_);
+
+    QPainter lit(&litSegments_);
+    lit.setRenderHint(QPainter::Antialiasing);
+    lit.setPen(Qt::NoPen);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Theme::whiteAlpha(0.08));
+    for (int i = 0; i < segmentCount_; ++i) {
+        const QRectF segment = truePeakSegmentRect(layout_.bar, i, segmentCount_);
+        if (segment.isEmpty()) {
+            break;
+        }
+        p.drawRoundedRect(segment, 1.5, 1.5);
+        lit.setBrush(truePeakSegmentColor(i, segmentCount_));
+        lit.drawRoundedRect(segment, 1.5, 1.5);
+    }
+
+    p.setFont(scaleFont());
+    p.setPen(Theme::whiteAlpha(0.75));
+    const int tickCount = static_cast<int>(scaleTicks_.size());
+    const std::vector<QRectF> cells = truePeakScaleCells(layout_.scaleRow, tickCount);
+    for (int i = 0; i < tickCount; ++i) {
+        Qt::Alignment align = Qt::AlignHCenter;
+        if (i == 0) {
+            align = Qt::AlignLeft;
+        } else if (i == tickCount - 1) {
+            align = Qt::AlignRight;
+        }
+        p.drawText(cells[static_cast<std::size_t>(i)], align | Qt::AlignVCenter,
+                   QString::asprintf("%.0f", scaleTicks_[i]));
+    }
+}
+
+void TruePeakBarView::paint(QPainter* painter) {
+    if (width() <= 0.0 || height() <= 0.0) {
+        return;
+    }
+    const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+    ensureCache(dpr);
+    const QRectF bar = layout_.bar;
+
+    painter->drawImage(QPointF(0.0, 0.0), staticLayer_);
+
+    // Lit segments: the part of the lit row left of the middle of the gap after the last lit
+    // segment.
+    const int lit = litSegmentCount(meterFillFraction(value_, minValue_, maxValue_), segmentCount_);
+    if (lit > 0) {
+        const QRectF last = truePeakSegmentRect(bar, lit - 1, segmentCount_);
+        if (!last.isEmpty()) {
+            const double cut = lit >= segmentCount_ ? bar.right() : last.right() + kSegmentGap / 2;
+            const QRectF target(bar.left(), bar.top(), cut - bar.left(), bar.height());
+            const QRectF source(target.topLeft() * dpr, target.size() * dpr);
+            painter->drawImage(target, litSegments_, source);
+        }
+    }
+
+    const std::optional<double> peak = peakFraction(peak_.peakValue(), minValue_, maxValue_);
+    if (peak) {
+        const double x = bar.left() + truePeakMarkerX(bar.width(), *peak);
+        painter->fillRect(
+            QRectF(x, bar.top(), kMarkerWidth, bar.height()),
+            peakMarkerColor(peak_.peakValue(), optionalDouble(peakOverThreshold_), Theme::white()));
+    }
+
+    // Header: caption (cached), read-out and unit on one baseline, 8 points apart.
+    const double baseline = layout_.headerBaseline;
+    const QFont caption = captionFont();
+    const QFont readoutFontValue = readoutFont();
+    const QString readout = truePeakReadout(peak_.peakValue(), value_, minValue_);
+    double x =
+        label_.isEmpty() ? 0.0 : QFontMetricsF(caption).horizontalAdvance(label_) + kHeaderSpacing;
+    painter->setRenderHint(QPainter::TextAntialiasing);
+    painter->setFont(readoutFontValue);
+    painter->setPen(Theme::text());
+    painter->drawText(QPointF(x, baseline), readout);
+    x += QFontMetricsF(readoutFontValue).horizontalAdvance(readout) + kHeaderSpacing;
+    painter->setFont(unitFont());
+    painter->setPen(Theme::whiteAlpha(0.75));
+    painter->drawText(QPointF(x, baseline), unit_);
+}
+
+}  // namespace orvinta
