@@ -1,0 +1,327 @@
+#include "measurement/loudness_analyzer.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <utility>
+
+#include "measurement/console_log.h"
+#include "measurement/loudness_statistics.h"
+#include "measurement/stereo_phase.h"
+
+namespace orvinta {
+
+namespace {
+
+constexpr double kNegativeInfinity = -std::numeric_limits<double>::infinity();
+constexpr int kTruePeakOversampling = 4;
+constexpr int kTruePeakTapsPerPhase = 12;
+constexpr int kHopsPerIntegratedUpdate = 10;
+constexpr auto kStageLogInterval = std::chrono::seconds(2);
+
+std::vector<double> weightsFor(int channelCount) {
+    if (channelCount == 6) {
+        // Left, right, centre, low-frequency effects (not counted), left and right surround.
+        return {1.0, 1.0, 1.0, 0.0, 1.41, 1.41};
+    }
+    return std::vector<double>(static_cast<std::size_t>(channelCount), 1.0);
+}
+
+bool allFinite(std::span<const float> samples) {
+    // A float is infinite or not a number exactly when its exponent bits are all ones.
+    constexpr std::uint32_t kExponentMask = 0x7f800000u;
+    std::uint32_t nonFinite = 0;
+    for (const float sample : samples) {
+        nonFinite |= static_cast<std::uint32_t>(
+            (std::bit_cast<std::uint32_t>(sample) & kExponentMask) == kExponentMask);
+    }
+    return nonFinite == 0;
+}
+
+double sumOfSquares(std::span<const float> samples) {
+    // Four partial sums keep the additions independent of one another.
+    double partial[4] = {0.0, 0.0, 0.0, 0.0};
+    const std::size_t n = samples.size();
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        for (std::size_t k = 0; k < 4; ++k) {
+            const double x = static_cast<double>(samples[i + k]);
+            partial[k] += x * x;
+        }
+    }
+    for (; i < n; ++i) {
+        const double x = static_cast<double>(samples[i]);
+        partial[0] += x * x;
+    }
+    return (partial[0] + partial[1]) + (partial[2] + partial[3]);
+}
+
+double elapsedMs(std::chrono::steady_clock::time_point from,
+                 std::chrono::steady_clock::time_point to) {
+    return static_cast<double>(
+               std::chrono::duration_cast<std::chrono::nanoseconds>(to - from).count()) /
+           1'000'000.0;
+}
+
+}  // namespace
+
+void LoudnessAnalyzer::HopSums::append(double sumSq) {
+    values[static_cast<std::size_t>(next)] = sumSq;
+    next = (next + 1) % hopsPerShortTerm;
+    filled = std::min(filled + 1, hopsPerShortTerm);
+}
+
+double LoudnessAnalyzer::HopSums::newest(int hops) const {
+    double sum = 0.0;
+    for (int k = 1; k <= hops; ++k) {
+        sum += values[static_cast<std::size_t>((next - k + hopsPerShortTerm) % hopsPerShortTerm)];
+    }
+    return sum;
+}
+
+LoudnessAnalyzer::LoudnessAnalyzer(int channelCount)
+    : LoudnessAnalyzer(
+          channelCount, [] { return std::chrono::steady_clock::now(); }, printLogLine) {}
+
+LoudnessAnalyzer::LoudnessAnalyzer(int channelCount, Clock clockSource, LineSink stageLogSink)
+    : channels(std::max(channelCount, 1)),
+      weights(weightsFor(channels)),
+      kFilters(static_cast<std::size_t>(channels)),
+      momentaryHistory(maxHistoryBlocks),
+      shortTermHistory(maxHistoryBlocks),
+      clock(std::move(clockSource)),
+      stageLog(std::move(stageLogSink)) {
+    const auto count = static_cast<std::size_t>(channels);
+    truePeakDetectors.reserve(count);
+    ringBuffers.reserve(count);
+    spectrumAnalyzers.reserve(count);
+    for (int c = 0; c < channels; ++c) {
+        truePeakDetectors.emplace_back(kTruePeakOversampling, kTruePeakTapsPerPhase);
+        ringBuffers.emplace_back(shortTermSize);
+        spectrumAnalyzers.push_back(
+            std::make_unique<SpectrumAnalyzer>(spectrumFftSize, sampleRate));
+    }
+    hopSumSqHistory.resize(count);
+    goniometerPointBuffer.reserve(goniometerMaxPoints);
+    input.resize(count);
+    sanitized.resize(count);
+    weighted.resize(count);
+    weightedSpans.resize(count);
+    hopSquares.resize(count);
+
+    latest.truePeakDBTP.assign(count, kNegativeInfinity);
+    latest.maxTruePeakDBTP.assign(count, kNegativeInfinity);
+    lastStageLogTime = clock();
+}
+
+LoudnessSnapshot LoudnessAnalyzer::process(const ChannelBuffers& buffers) {
+    if (buffers.empty() || buffers.size() != static_cast<std::size_t>(channels) ||
+        buffers[0].empty()) {
+        return latest;
+    }
+    const auto frames = static_cast<std::int64_t>(buffers[0].size());
+    const auto t0 = clock();
+    prepareInput(buffers);
+
+    for (std::size_t c = 0; c < input.size(); ++c) {
+        TruePeakDetector& detector = truePeakDetectors[c];
+        detector.process(input[c]);
+        latest.truePeakDBTP[c] = detector.currentPeakDBTP();
+        latest.maxTruePeakDBTP[c] = detector.maxPeakDBTP();
+    }
+    const auto truePeakEnd = clock();
+
+    runPhaseStage();
+    for (std::size_t c = 0; c < input.size(); ++c) {
+        spectrumAnalyzers[c]->push(input[c]);
+    }
+
+    for (std::size_t c = 0; c < input.size(); ++c) {
+        weighted[c].assign(input[c].begin(), input[c].end());
+        weightedSpans[c] = weighted[c];
+    }
+    const auto kWeightStart = clock();
+    KWeightingFilter::processChannels(kFilters, weightedSpans);
+    const auto kWeightEnd = clock();
+    for (std::size_t c = 0; c < input.size(); ++c) {
+        ringBuffers[c].write(weightedSpans[c]);
+    }
+    const auto ringWriteEnd = clock();
+
+    samplesSinceLastHop += frames;
+    const auto hops = static_cast<int>(samplesSinceLastHop / hopSize);
+    samplesSinceLastHop %= hopSize;
+    if (hops > 0) {
+        evaluateHops(hops);
+    }
+    const auto hopEnd = clock();
+
+    recordStageTimes(elapsedMs(t0, truePeakEnd), elapsedMs(kWeightStart, kWeightEnd),
+                     elapsedMs(kWeightEnd, ringWriteEnd), elapsedMs(ringWriteEnd, hopEnd), hops > 0,
+                     hopEnd);
+    return latest;
+}
+
+void LoudnessAnalyzer::prepareInput(const ChannelBuffers& buffers) {
+    for (std::size_t c = 0; c < buffers.size(); ++c) {
+        const std::vector<float>& samples = buffers[c];
+        if (allFinite(samples)) {
+            input[c] = samples;
+            continue;
+        }
+        // A sample that is infinite or not a number would stay in the filters' and detectors'
+        // state for the rest of the run; it is measured as silence instead.
+        std::vector<float>& copy = sanitized[c];
+        copy.resize(samples.size());
+        std::transform(samples.begin(), samples.end(), copy.begin(),
+                       [](float x) { return std::isfinite(x) ? x : 0.0f; });
+        input[c] = copy;
+    }
+}
+
+void LoudnessAnalyzer::runPhaseStage() {
+    if (channels < 2) {
+        latest.phaseCorrelation.reset();
+        goniometerPointBuffer.clear();
+        latest.goniometerPoints.clear();
+        return;
+    }
+    latest.phaseCorrelation = computePhaseCorrelation(input[0], input[1]);
+    const std::vector<GoniometerPoint> points = makeGoniometerPoints(input[0], input[1]);
+    const auto maxPoints = static_cast<std::size_t>(goniometerMaxPoints);
+    if (points.size() >= maxPoints) {
+        goniometerPointBuffer.assign(points.end() - static_cast<std::ptrdiff_t>(maxPoints),
+                                     points.end());
+    } else {
+        const std::size_t total = goniometerPointBuffer.size() + points.size();
+        if (total > maxPoints) {
+            goniometerPointBuffer.erase(
+                goniometerPointBuffer.begin(),
+                goniometerPointBuffer.begin() + static_cast<std::ptrdiff_t>(total - maxPoints));
+        }
+        goniometerPointBuffer.insert(goniometerPointBuffer.end(), points.begin(), points.end());
+    }
+    latest.goniometerPoints = goniometerPointBuffer;
+}
+
+void LoudnessAnalyzer::evaluateHops(int hops) {
+    // Every hop of one call reads the same newest hopSize samples, so their sums of squares
+    // are taken once. A ring that cannot supply them abandons the hops before any channel's
+    // list changes, which keeps the channels' hop lists aligned.
+    for (std::size_t c = 0; c < ringBuffers.size(); ++c) {
+        const std::optional<RingBuffer::Segments> newest = ringBuffers[c].viewLast(hopSize);
+        if (!newest) {
+            return;
+        }
+        hopSquares[c] = sumOfSquares(newest->older) + sumOfSquares(newest->newer);
+    }
+
+    for (int hop = 0; hop < hops; ++hop) {
+        for (std::size_t c = 0; c < hopSumSqHistory.size(); ++c) {
+            hopSumSqHistory[c].append(hopSquares[c]);
+        }
+        // The channels' lists always grow together, so the first one tells the warm-up.
+        const int available = hopSumSqHistory[0].size();
+        if (available >= hopsPerMomentary) {
+            double power = 0.0;
+            for (std::size_t c = 0; c < hopSumSqHistory.size(); ++c) {
+                power += weights[c] * hopSumSqHistory[c].newest(hopsPerMomentary) / blockSize;
+            }
+            latest.momentaryLUFS = powerToLUFS(power);
+            momentaryHistory.append(power);
+        }
+        if (available >= hopsPerShortTerm) {
+            double power = 0.0;
+            for (std::size_t c = 0; c < hopSumSqHistory.size(); ++c) {
+                power += weights[c] * hopSumSqHistory[c].newest(hopsPerShortTerm) / shortTermSize;
+            }
+            latest.shortTermLUFS = powerToLUFS(power);
+            shortTermHistory.append(power);
+        }
+        ++hopsSinceLastIntegratedUpdate;
+        if (hopsSinceLastIntegratedUpdate >= kHopsPerIntegratedUpdate) {
+            hopsSinceLastIntegratedUpdate = 0;
+            // A later hop of this same call recomputes both before anyone reads them.
+            if (hop + kHopsPerIntegratedUpdate >= hops) {
+                latest.integratedLUFS = integratedLoudnessLUFS(momentaryHistory.values());
+                latest.loudnessRangeLU = loudnessRangeLU(shortTermHistory.values(), rangeScratch);
+            }
+        }
+        updateSpectrum();
+    }
+}
+
+void LoudnessAnalyzer::updateSpectrum() {
+    latest.spectrumDB.resize(spectrumAnalyzers.size());
+    for (std::size_t c = 0; c < spectrumAnalyzers.size(); ++c) {
+        std::vector<float>& row = latest.spectrumDB[c];
+        if (!spectrumAnalyzers[c]->computeInto(spectrumBinCount, spectrumMinHz, spectrumMaxHz,
+                                               row)) {
+            row.assign(static_cast<std::size_t>(spectrumBinCount), spectrumFloorDB);
+        }
+    }
+}
+
+void LoudnessAnalyzer::recordStageTimes(double truePeakMs, double kWeightMs, double ringWriteMs,
+                                        double hopEvalMs, bool hopFired,
+                                        std::chrono::steady_clock::time_point now) {
+    StageTimes& t = stageTimes;
+    ++t.callCount;
+    t.sumTruePeakMs += truePeakMs;
+    t.maxTruePeakMs = std::max(t.maxTruePeakMs, truePeakMs);
+    t.sumKWeightMs += kWeightMs;
+    t.maxKWeightMs = std::max(t.maxKWeightMs, kWeightMs);
+    t.sumRingWriteMs += ringWriteMs;
+    t.maxRingWriteMs = std::max(t.maxRingWriteMs, ringWriteMs);
+    if (hopFired) {
+        ++t.hopEvalCallCount;
+        t.sumHopEvalMs += hopEvalMs;
+        t.maxHopEvalMs = std::max(t.maxHopEvalMs, hopEvalMs);
+    }
+    if (now - lastStageLogTime < kStageLogInterval) {
+        return;
+    }
+
+    const auto average = [](double sum, std::int64_t count) {
+        return count > 0 ? sum / static_cast<double>(count) : 0.0;
+    };
+    char line[512];
+    std::snprintf(line, sizeof line,
+                  "[Tessaro] stage breakdown (ms, avg/max per process() call): "
+                  "truePeak=%.2f/%.2f kWeight=%.2f/%.2f ringWrite=%.2f/%.2f "
+                  "hopEval[only calls where a hop fired, %lld/%lld]=%.2f/%.2f",
+                  average(t.sumTruePeakMs, t.callCount), t.maxTruePeakMs,
+                  average(t.sumKWeightMs, t.callCount), t.maxKWeightMs,
+                  average(t.sumRingWriteMs, t.callCount), t.maxRingWriteMs,
+                  static_cast<long long>(t.hopEvalCallCount), static_cast<long long>(t.callCount),
+                  average(t.sumHopEvalMs, t.hopEvalCallCount), t.maxHopEvalMs);
+    if (stageLog) {
+        stageLog(line);
+    }
+    stageTimes = StageTimes{};
+    lastStageLogTime = now;
+}
+
+void LoudnessAnalyzer::resetLoudnessStatistics() {
+    momentaryHistory.clear();
+    shortTermHistory.clear();
+    for (TruePeakDetector& detector : truePeakDetectors) {
+        detector.resetMaxPeak();
+    }
+    latest.integratedLUFS = kNegativeInfinity;
+    latest.loudnessRangeLU = 0.0;
+    latest.maxTruePeakDBTP.assign(static_cast<std::size_t>(channels), kNegativeInfinity);
+}
+
+void LoudnessAnalyzer::resetPhaseAndSpectrum() {
+    goniometerPointBuffer.clear();
+    latest.goniometerPoints.clear();
+    for (auto& analyzer : spectrumAnalyzers) {
+        analyzer->reset();
+    }
+}
+
+}  // namespace orvinta

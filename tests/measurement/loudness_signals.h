@@ -1,0 +1,73 @@
+#pragma once
+
+// Test signals and a feeding helper shared by the loudness analyzer tests.
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <numbers>
+#include <vector>
+
+#include "measurement/loudness_analyzer.h"
+
+namespace orvinta::testing {
+
+inline constexpr double kRate = 48000.0;
+inline constexpr std::size_t kFramesPerSecond = 48000;
+
+inline double dbToAmplitude(double db) {
+    return std::pow(10.0, db / 20.0);
+}
+
+// A sine whose phase runs on from one piece to the next.
+class Sine {
+public:
+    explicit Sine(double hz) : step(2.0 * std::numbers::pi * hz / kRate) {}
+
+    std::vector<float> next(std::size_t frames, double amplitude) {
+        std::vector<float> samples(frames);
+        for (float& s : samples) {
+            s = static_cast<float>(amplitude * std::sin(phase));
+            phase = std::fmod(phase + step, 2.0 * std::numbers::pi);
+        }
+        return samples;
+    }
+
+private:
+    double step;
+    double phase = 0.0;
+};
+
+// A 1 kHz sine with peak level `db` dBFS for `seconds`, continuing `sine`'s phase.
+inline void appendTone(std::vector<float>& out, Sine& sine, double db, double seconds) {
+    const auto frames = static_cast<std::size_t>(std::llround(seconds * kRate));
+    const std::vector<float> piece = sine.next(frames, dbToAmplitude(db));
+    out.insert(out.end(), piece.begin(), piece.end());
+}
+
+// Cuts planar channels into blocks of `blockFrames` and feeds them in order; returns the
+// snapshot of the last call.
+inline LoudnessSnapshot feed(LoudnessAnalyzer& analyzer,
+                             const std::vector<std::vector<float>>& channels,
+                             std::size_t blockFrames) {
+    LoudnessSnapshot snapshot;
+    const std::size_t frames = channels.front().size();
+    ChannelBuffers block(channels.size());
+    for (std::size_t start = 0; start < frames; start += blockFrames) {
+        const std::size_t length = std::min(blockFrames, frames - start);
+        for (std::size_t c = 0; c < channels.size(); ++c) {
+            const auto begin = channels[c].begin() + static_cast<std::ptrdiff_t>(start);
+            block[c].assign(begin, begin + static_cast<std::ptrdiff_t>(length));
+        }
+        snapshot = analyzer.process(block);
+    }
+    return snapshot;
+}
+
+// The same mono signal in `count` channels.
+inline std::vector<std::vector<float>> copies(const std::vector<float>& samples,
+                                              std::size_t count) {
+    return std::vector<std::vector<float>>(count, samples);
+}
+
+}  // namespace orvinta::testing
