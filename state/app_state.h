@@ -35,19 +35,15 @@ class LoudnessEngine;
 // as empty strings), the enumerations by their raw values ("ebuR128", "microphone").
 class AppState : public QObject {
     Q_OBJECT
+    // clang-format off
     Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged FINAL)
-    Q_PROPERTY(QString inputSource READ inputSourceRawValue WRITE setInputSourceRawValue NOTIFY
-                   inputSourceChanged FINAL)
-    Q_PROPERTY(
-        QString inputSourceDisplayName READ inputSourceDisplayName NOTIFY inputSourceChanged FINAL)
-    Q_PROPERTY(
-        QString target READ targetRawValue WRITE setTargetRawValue NOTIFY targetChanged FINAL)
+    Q_PROPERTY(QString inputSource READ inputSourceRawValue WRITE setInputSourceRawValue NOTIFY inputSourceChanged FINAL)
+    Q_PROPERTY(QString inputSourceDisplayName READ inputSourceDisplayName NOTIFY inputSourceChanged FINAL)
+    Q_PROPERTY(QString target READ targetRawValue WRITE setTargetRawValue NOTIFY targetChanged FINAL)
     Q_PROPERTY(QString targetShortName READ targetShortName NOTIFY targetChanged FINAL)
     Q_PROPERTY(QString targetMenuLabel READ targetMenuLabel NOTIFY targetChanged FINAL)
-    Q_PROPERTY(QString errorMessage READ errorMessageText WRITE setErrorMessageText NOTIFY
-                   errorMessageChanged FINAL)
-    Q_PROPERTY(QString inputFormatDescription READ inputFormatDescriptionText NOTIFY
-                   inputFormatDescriptionChanged FINAL)
+    Q_PROPERTY(QString errorMessage READ errorMessageText WRITE setErrorMessageText NOTIFY errorMessageChanged FINAL)
+    Q_PROPERTY(QString inputFormatDescription READ inputFormatDescriptionText NOTIFY inputFormatDescriptionChanged FINAL)
     Q_PROPERTY(double momentaryLUFS READ momentaryLUFS NOTIFY momentaryLUFSChanged FINAL)
     Q_PROPERTY(double shortTermLUFS READ shortTermLUFS NOTIFY shortTermLUFSChanged FINAL)
     Q_PROPERTY(double integratedLUFS READ integratedLUFS NOTIFY integratedLUFSChanged FINAL)
@@ -56,22 +52,17 @@ class AppState : public QObject {
     Q_PROPERTY(QList<double> truePeakDBTP READ truePeakDBTP NOTIFY truePeakDBTPChanged FINAL)
     Q_PROPERTY(orvinta::HistoryPointList history READ history NOTIFY historyChanged FINAL)
     Q_PROPERTY(double elapsedSeconds READ elapsedSeconds NOTIFY elapsedSecondsChanged FINAL)
-    Q_PROPERTY(
-        QVariant phaseCorrelation READ phaseCorrelationVariant NOTIFY phaseCorrelationChanged FINAL)
-    Q_PROPERTY(orvinta::GoniometerPointList goniometerPoints READ goniometerPoints NOTIFY
-                   goniometerPointsChanged FINAL)
+    Q_PROPERTY(QVariant phaseCorrelation READ phaseCorrelationVariant NOTIFY phaseCorrelationChanged FINAL)
+    Q_PROPERTY(orvinta::GoniometerPointList goniometerPoints READ goniometerPoints NOTIFY goniometerPointsChanged FINAL)
     Q_PROPERTY(orvinta::SpectrumRows spectrumDB READ spectrumDB NOTIFY spectrumDBChanged FINAL)
     Q_PROPERTY(double historyWindowSeconds READ historyWindowSeconds CONSTANT FINAL)
-    Q_PROPERTY(double radarCycleSeconds READ radarCycleSeconds WRITE setRadarCycleSeconds NOTIFY
-                   radarCycleSecondsChanged FINAL)
-    Q_PROPERTY(QVariant targetOverrideLUFS READ targetOverrideLUFSVariant WRITE
-                   setTargetOverrideLUFSVariant NOTIFY targetOverrideLUFSChanged FINAL)
-    Q_PROPERTY(double radarOuterLUFS READ radarOuterLUFS WRITE setRadarOuterLUFS NOTIFY
-                   radarOuterLUFSChanged FINAL)
+    Q_PROPERTY(double radarCycleSeconds READ radarCycleSeconds WRITE setRadarCycleSeconds NOTIFY radarCycleSecondsChanged FINAL)
+    Q_PROPERTY(QVariant targetOverrideLUFS READ targetOverrideLUFSVariant WRITE setTargetOverrideLUFSVariant NOTIFY targetOverrideLUFSChanged FINAL)
+    Q_PROPERTY(double radarOuterLUFS READ radarOuterLUFS WRITE setRadarOuterLUFS NOTIFY radarOuterLUFSChanged FINAL)
     Q_PROPERTY(int resetSignal READ resetSignal NOTIFY resetSignalChanged FINAL)
-    Q_PROPERTY(QVariant effectiveTargetLUFS READ effectiveTargetLUFSVariant NOTIFY
-                   effectiveTargetLUFSChanged FINAL)
+    Q_PROPERTY(QVariant effectiveTargetLUFS READ effectiveTargetLUFSVariant NOTIFY effectiveTargetLUFSChanged FINAL)
     Q_PROPERTY(double radarRangeLU READ radarRangeLU NOTIFY radarRangeLUChanged FINAL)
+    // clang-format on
 
 public:
     // Creates the capture source for one start.
@@ -95,8 +86,8 @@ public:
     Q_INVOKABLE void reset();
     // TARGET buttons and arrow keys: move the target by deltaLU (±0.5), clamped to -40 … 0.
     Q_INVOKABLE void adjustTarget(double deltaLU);
-    // RANGE buttons and Shift+arrow keys: move the radar range by deltaLU (±0.5), clamped to 1
-    // … 80.
+    // RANGE buttons and Shift+arrow keys: move the radar range by deltaLU (±0.5), clamped to
+    // 1 … 80.
     Q_INVOKABLE void adjustRange(double deltaLU);
     // Sets inputFormatDescription from the selected input: the fixed system-audio format, or
     // the default input device's format (none when it cannot be asked).
