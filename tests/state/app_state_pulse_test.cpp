@@ -1,0 +1,162 @@
+#include <QCoreApplication>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "state/app_state.h"
+#include "tests/support/pulse/private_pulse_server.h"
+
+namespace orvinta {
+namespace {
+
+using testing::PrivatePulseServer;
+
+constexpr int kWaitMs = 15'000;
+
+// A 1 kHz sine of peak p on each of n channels reads 20 log10(p) + 10 log10(n) - 3.01 LUFS: the
+// K-weighting gain at 1 kHz cancels the -0.691 dB offset and a sine's mean square is p^2/2.
+double sineLoudness(double peak, int channels) {
+    return 20.0 * std::log10(peak) + 10.0 * std::log10(channels) - 3.0103;
+}
+
+PrivatePulseServer::Options microphone44k16bitStereo() {
+    PrivatePulseServer::Options options;
+    options.microphoneChannels = 2;
+    options.microphoneRate = 44'100;
+    options.microphoneFormat = "s16le";
+    return options;
+}
+
+std::vector<std::string> linesContaining(const std::string& output, const std::string& needle) {
+    std::vector<std::string> lines;
+    std::size_t begin = 0;
+    while (begin < output.size()) {
+        std::size_t end = output.find('\n', begin);
+        if (end == std::string::npos) {
+            end = output.size();
+        }
+        std::string line = output.substr(begin, end - begin);
+        if (line.find(needle) != std::string::npos) {
+            lines.push_back(std::move(line));
+        }
+        begin = end + 1;
+    }
+    return lines;
+}
+
+bool startAndWait(AppState& state) {
+    QSignalSpy finished(&state, &AppState::startFinished);
+    state.start();
+    return finished.count() > 0 || finished.wait(kWaitMs);
+}
+
+class AppStateOnPulse : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server.start();
+        server.exportToEnvironment();
+        server.playSineIntoMicrophone(0.1);
+        server.playSineIntoSpeakers(0.05);
+    }
+
+    PrivatePulseServer server{microphone44k16bitStereo()};
+};
+
+TEST_F(AppStateOnPulse, MicrophoneSineReachesMomentaryLoudnessOnTheUiThread) {
+    AppState state;
+    EXPECT_EQ(state.inputFormatDescription(), u"44.1 kHz / 16-bit / Stereo");
+
+    int snapshotsOffUiThread = 0;
+    int snapshots = 0;
+    QObject::connect(&state, &AppState::historyChanged, &state, [&] {
+        ++snapshots;
+        if (QThread::currentThread() != QCoreApplication::instance()->thread()) {
+            ++snapshotsOffUiThread;
+        }
+    });
+
+    ::testing::internal::CaptureStdout();
+    const bool started = startAndWait(state);
+    // Six seconds of metering: the statistics line comes with the first snapshot and then with
+    // the first one at least 5 s later, so this run prints two (one on a machine so loaded that
+    // the second falls after the wait).
+    QTest::qWait(6'000);
+    const double momentary = state.momentaryLUFS();
+    const double shortTerm = state.shortTermLUFS();
+    const bool running = state.isRunning();
+    state.stop();
+    const std::string output = ::testing::internal::GetCapturedStdout();
+    std::cout << output << "momentaryLUFS after 6 s: " << momentary
+              << " (sine: " << sineLoudness(0.1, 2) << ")\n"
+              << std::flush;
+
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(running) << state.errorMessageText().toStdString();
+    EXPECT_FALSE(state.errorMessage().has_value());
+    EXPECT_GT(snapshots, 0);
+    EXPECT_EQ(snapshotsOffUiThread, 0);
+    EXPECT_NEAR(momentary, sineLoudness(0.1, 2), 0.2);
+    EXPECT_NEAR(shortTerm, sineLoudness(0.1, 2), 0.2);
+    ASSERT_EQ(state.truePeakDBTP().size(), 2);
+    EXPECT_NEAR(state.truePeakDBTP()[0], 20.0 * std::log10(0.1), 0.3);
+    ASSERT_TRUE(state.phaseCorrelation().has_value());
+    EXPECT_NEAR(*state.phaseCorrelation(), 1.0, 0.01);
+    EXPECT_GT(state.elapsedSeconds(), 4.5);
+    EXPECT_EQ(state.inputFormatDescription(), u"44.1 kHz / 16-bit / Stereo");
+
+    const QRegularExpression format(QStringLiteral(
+        R"(^\[Tessaro\] AppState: mainActor hop delay avg=\d+\.\dms max=\d+\.\dms \((\d+) snapshots\)$)"));
+    const std::vector<std::string> hopLines = linesContaining(output, "mainActor hop delay");
+    ASSERT_GE(hopLines.size(), 1u);
+    ASSERT_LE(hopLines.size(), 2u);
+    for (const std::string& line : hopLines) {
+        EXPECT_TRUE(format.match(QString::fromStdString(line)).hasMatch()) << line;
+    }
+    EXPECT_EQ(format.match(QString::fromStdString(hopLines[0])).captured(1), u"1");
+}
+
+TEST_F(AppStateOnPulse, SwitchingToSystemAudioWhileRunningMetersTheSpeakers) {
+    AppState state;
+    ASSERT_TRUE(startAndWait(state));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return std::abs(state.momentaryLUFS() - sineLoudness(0.1, 2)) < 0.2; }, kWaitMs));
+
+    QSignalSpy finished(&state, &AppState::startFinished);
+    state.setInputSource(InputSource::systemAudio);
+    EXPECT_EQ(state.inputFormatDescription(), u"48 kHz / 32-bit float / Stereo");
+    ASSERT_TRUE(finished.wait(kWaitMs));
+    ASSERT_TRUE(state.isRunning()) << state.errorMessageText().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return std::abs(state.momentaryLUFS() - sineLoudness(0.05, 2)) < 0.2; }, kWaitMs))
+        << state.momentaryLUFS();
+    state.stop();
+}
+
+TEST_F(AppStateOnPulse, ServerDeathShowsTheErrorAndStops) {
+    AppState state;
+    ASSERT_TRUE(startAndWait(state));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return state.history().size() > 3; }, kWaitMs));
+
+    server.kill();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !state.isRunning(); }, kWaitMs));
+    ASSERT_TRUE(state.errorMessage().has_value());
+    EXPECT_FALSE(state.errorMessage()->isEmpty());
+
+    // With no server the next start fails with a message and stays stopped.
+    ASSERT_TRUE(startAndWait(state));
+    EXPECT_FALSE(state.isRunning());
+    ASSERT_TRUE(state.errorMessage().has_value());
+    EXPECT_FALSE(state.errorMessage()->isEmpty());
+    EXPECT_FALSE(state.inputFormatDescription().has_value());
+}
+
+}  // namespace
+}  // namespace orvinta
