@@ -24,9 +24,14 @@ struct DotProducts {
 using FloatLanes = float __attribute__((vector_size(32)));
 constexpr std::size_t kLaneCount = 8;
 
-__attribute__((target_clones("avx2", "default"))) DotProducts dotProducts(const float* left,
-                                                                          const float* right,
-                                                                          std::size_t count) {
+#if defined(__x86_64__)
+#define ORVINTA_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define ORVINTA_AVX2_CLONES
+#endif
+
+ORVINTA_AVX2_CLONES DotProducts dotProducts(const float* left, const float* right,
+                                            std::size_t count) {
     FloatLanes lr0{}, ll0{}, rr0{}, lr1{}, ll1{}, rr1{};
     std::size_t i = 0;
     for (; i + 2 * kLaneCount <= count; i += 2 * kLaneCount) {
