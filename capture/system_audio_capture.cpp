@@ -2,12 +2,14 @@
 
 #include <pulse/rtclock.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <exception>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "capture/audio_capture_error.h"
 #include "capture/audio_format_converter.h"
@@ -44,6 +46,7 @@ constexpr pa_usec_t kWatchdogUsec = 3'000'000;
 constexpr pa_usec_t kFragmentUsec = 20'000;
 constexpr double kSampleRate = 48000.0;
 constexpr int kChannelCount = 2;
+constexpr std::size_t kFragmentFrames = 960;
 // Streams that fail one after another without delivering anything before we give up following.
 constexpr int kMaxConsecutiveStreamFailures = 3;
 constexpr const char* kClientName = "Orvinta";
@@ -73,7 +76,11 @@ struct SystemAudioCapture::Impl {
     void followDefaultSink();
     void switchTo(const std::string& sinkName, const std::string& monitorName);
     void reportFailure(const PulseError& error);
-    void handleChunk(pa_stream* s, const void* data, std::size_t bytes);
+    // Server chunks are often a few milliseconds long and come in bursts; they are gathered
+    // into 20 ms fragments, each of which is one sample buffer for the diagnostics.
+    void gatherChunk(pa_stream* s, const float* samples, std::size_t frames);
+    void flushFragment();
+    void handleSampleBuffer(std::int64_t startFrames, const float* data, std::size_t frames);
     std::int64_t streamPositionFrames(pa_stream* s) const;
 
     static void streamStateChanged(pa_stream* s, void* userdata);
@@ -113,6 +120,9 @@ struct SystemAudioCapture::Impl {
     SystemAudioTimingDiagnostics timing;
     std::optional<std::string> lastConversionFailureReason;
     bool loggedFirstFormat = false;
+    std::vector<float> fragment = std::vector<float>(kFragmentFrames * kChannelCount);
+    std::size_t fragmentFrames = 0;
+    std::int64_t fragmentStartFrames = 0;
 };
 
 void SystemAudioCapture::Impl::start() {
@@ -154,6 +164,7 @@ void SystemAudioCapture::Impl::start() {
     buffersConvertedOK.store(0, std::memory_order_relaxed);
     lastConversionFailureReason.reset();
     loggedFirstFormat = false;
+    fragmentFrames = 0;
     // A new connection starts a new stream clock, so the previous run's timing means nothing.
     timing.reset();
     streamBaseFrames = 0;
@@ -371,6 +382,7 @@ void SystemAudioCapture::Impl::followDefaultSink() {
 
 void SystemAudioCapture::Impl::switchTo(const std::string& sinkName,
                                         const std::string& monitorName) {
+    flushFragment();
     int error = PA_OK;
     pa_stream* next = connectStream(monitorName, error);
     if (next == nullptr) {
@@ -423,6 +435,7 @@ void SystemAudioCapture::Impl::streamStateChanged(pa_stream* s, void* userdata) 
 
 void SystemAudioCapture::Impl::streamReadable(pa_stream* s, std::size_t, void* userdata) {
     auto* self = static_cast<Impl*>(userdata);
+    const std::size_t frameBytes = pa_frame_size(&kRecordSpec);
     for (;;) {
         const void* data = nullptr;
         std::size_t bytes = 0;
@@ -437,14 +450,54 @@ void SystemAudioCapture::Impl::streamReadable(pa_stream* s, std::size_t, void* u
         if (bytes == 0) {
             return;
         }
-        if (data != nullptr && !self->isStopped) {
-            self->handleChunk(s, data, bytes);
+        if (!self->isStopped) {
+            if (data == nullptr) {
+                // A hole: what was gathered so far ends here, and the stream clock moves on, so
+                // the next buffer shows the hole as a content gap.
+                self->flushFragment();
+            } else {
+                self->gatherChunk(s, static_cast<const float*>(data), bytes / frameBytes);
+            }
         }
-        // A hole (no data with a length) advances the stream clock, so the next chunk shows it
-        // as a content gap.
-        self->streamFramesRead += static_cast<std::int64_t>(bytes / pa_frame_size(&kRecordSpec));
+        self->streamFramesRead += static_cast<std::int64_t>(bytes / frameBytes);
         pa_stream_drop(s);
     }
+}
+
+void SystemAudioCapture::Impl::gatherChunk(pa_stream* s, const float* samples, std::size_t frames) {
+    if (frames == 0) {
+        sampleBuffersReceived.fetch_add(1, std::memory_order_relaxed);
+        lastConversionFailureReason = "numSamples == 0";
+        return;
+    }
+    std::int64_t position = streamBaseFrames + streamPositionFrames(s);
+    if (fragmentFrames > 0 &&
+        position != fragmentStartFrames + static_cast<std::int64_t>(fragmentFrames)) {
+        flushFragment();
+    }
+    while (frames > 0) {
+        if (fragmentFrames == 0) {
+            fragmentStartFrames = position;
+        }
+        const std::size_t take = std::min(frames, kFragmentFrames - fragmentFrames);
+        std::copy_n(samples, take * kChannelCount,
+                    fragment.begin() + static_cast<std::ptrdiff_t>(fragmentFrames * kChannelCount));
+        fragmentFrames += take;
+        samples += take * kChannelCount;
+        frames -= take;
+        position += static_cast<std::int64_t>(take);
+        if (fragmentFrames == kFragmentFrames) {
+            flushFragment();
+        }
+    }
+}
+
+void SystemAudioCapture::Impl::flushFragment() {
+    if (fragmentFrames == 0) {
+        return;
+    }
+    handleSampleBuffer(fragmentStartFrames, fragment.data(), fragmentFrames);
+    fragmentFrames = 0;
 }
 
 std::int64_t SystemAudioCapture::Impl::streamPositionFrames(pa_stream* s) const {
@@ -457,12 +510,11 @@ std::int64_t SystemAudioCapture::Impl::streamPositionFrames(pa_stream* s) const 
     return streamFramesRead;
 }
 
-void SystemAudioCapture::Impl::handleChunk(pa_stream* s, const void* data, std::size_t bytes) {
+void SystemAudioCapture::Impl::handleSampleBuffer(std::int64_t startFrames, const float* data,
+                                                  std::size_t frames) {
     const long received = sampleBuffersReceived.fetch_add(1, std::memory_order_relaxed) + 1;
     consecutiveStreamFailures = 0;
 
-    const std::size_t frames = bytes / pa_frame_size(&kRecordSpec);
-    const std::int64_t startFrames = streamBaseFrames + streamPositionFrames(s);
     timelineEndFrames = startFrames + static_cast<std::int64_t>(frames);
     const auto lines = timing.recordBuffer(static_cast<double>(startFrames) / kSampleRate,
                                            static_cast<double>(frames) / kSampleRate,
@@ -478,7 +530,7 @@ void SystemAudioCapture::Impl::handleChunk(pa_stream* s, const void* data, std::
 
     if (!loggedFirstFormat) {
         loggedFirstFormat = true;
-        const pa_sample_spec* spec = pa_stream_get_sample_spec(s);
+        const pa_sample_spec* spec = stream ? pa_stream_get_sample_spec(stream) : nullptr;
         if (spec != nullptr && pa_sample_spec_valid(spec)) {
             // The server hands out interleaved frames.
             printLogLine(firstBufferFormatLine(spec->rate, spec->channels, true));
@@ -490,10 +542,6 @@ void SystemAudioCapture::Impl::handleChunk(pa_stream* s, const void* data, std::
         }
     }
 
-    if (frames == 0) {
-        lastConversionFailureReason = "numSamples == 0";
-        return;
-    }
     const void* planes[1] = {data};
     const PcmBuffer input{PcmFormat{kSampleRate, kChannelCount, SampleType::float32, true}, frames,
                           planes};

@@ -335,6 +335,12 @@ void PrivatePulseServer::start() {
         if (std::filesystem::exists(directory_ / "runtime" / "pulse" / "native")) {
             try {
                 pactl({"info"});
+                if (options_.withSpeakers) {
+                    keepMonitorWarm(kSpeakers);
+                }
+                if (options_.microphone == Microphone::remapped) {
+                    keepMonitorWarm(kMicrophoneFeed);
+                }
                 return;
             } catch (const std::runtime_error&) {
             }
@@ -480,6 +486,15 @@ void PrivatePulseServer::playSineIntoSpeakers(double peak, double frequencyHz) {
 
 void PrivatePulseServer::stopPlayback() {
     players_.clear();
+}
+
+void PrivatePulseServer::keepMonitorWarm(const std::string& sinkName) {
+    auto recorder = std::make_unique<Player>();
+    recorder->pid =
+        spawn({"parec", "--raw", "--server=" + serverAddress(), "--device=" + sinkName + ".monitor",
+               "--latency-msec=20", "--client-name=orvinta-test-warm-recorder"},
+              clientEnvironment(), -1, -1, -1);
+    players_.push_back(std::move(recorder));
 }
 
 }  // namespace orvinta::testing

@@ -90,8 +90,13 @@ public:
     void playSineIntoMicrophone(double peak, double frequencyHz = 1000.0);
     // The same into the speakers (48 000 Hz stereo).
     void playSineIntoSpeakers(double peak, double frequencyHz = 1000.0);
-    // Stops every player.
+    // Stops every player and monitor recorder.
     void stopPlayback();
+
+    // Leaves a 20 ms recorder on a sink's monitor. An idle null sink's monitor hands a new stream
+    // its first audio only 1-2 s after it connects; with a low-latency recorder already there,
+    // within tens of milliseconds. start() does this for the speakers and the microphone feed.
+    void keepMonitorWarm(const std::string& sinkName);
 
     const Options& options() const { return options_; }
     std::filesystem::path directory() const { return directory_; }
