@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -17,13 +18,29 @@ namespace orvinta {
 // Threads: start() runs on a background thread and blocks only for the source's start and the
 // configuration on the queue; stop() and the resets are called from the owner's thread and only
 // post work. onSnapshot is called on the processing queue, onError on the reporting source's
-// thread. Set both callbacks before the first start().
+// thread. Set both callbacks before the first start(). Stop the engine before releasing the
+// last reference to it.
 class LoudnessEngine : public std::enable_shared_from_this<LoudnessEngine> {
 public:
     using SnapshotCallback = std::function<void(const LoudnessSnapshot&)>;
     using ErrorCallback = std::function<void(std::exception_ptr)>;
 
     static std::shared_ptr<LoudnessEngine> create();
+
+    // What the engine reads the time from, and hooks that watch its work; for tests.
+    struct Instrumentation {
+        // Replaces the steady clock in every time stamp and interval the engine measures. The
+        // keep-alive timer itself still fires every 50 ms of real time. Called on the source's
+        // delivery thread and on the processing queue, so it must be thread-safe.
+        std::function<std::chrono::steady_clock::time_point()> clock;
+        // Sees every buffer handed to the analyzer (`synthetic` for injected silence) once the
+        // engine is done with it (counted, logged, snapshot passed on or dropped), on the
+        // processing queue.
+        std::function<void(const ChannelBuffers& buffers, bool synthetic)> onProcessed;
+        // Runs on the processing queue after every keep-alive tick, whatever the tick did.
+        std::function<void()> onTick;
+    };
+    static std::shared_ptr<LoudnessEngine> create(Instrumentation instrumentation);
     ~LoudnessEngine();
 
     SnapshotCallback onSnapshot;
@@ -38,7 +55,7 @@ public:
     bool isRunning() const;
 
 private:
-    LoudnessEngine();
+    explicit LoudnessEngine(Instrumentation instrumentation);
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
