@@ -1,4 +1,91 @@
 import QtQuick
+import QtQuick.Layouts
+import Orvinta.Ui
 
-Item {
+// The stereo image: the goniometer on the left, the correlation meter with its numeric
+// read-out on the right, each under a caption.
+RowLayout {
+    id: root
+
+    // The goniometer points (a GoniometerPointList), oldest first.
+    property alias points: scope.points
+    // The phase correlation, or undefined when there is none (fewer than two channels).
+    property var correlation
+
+    spacing: 24
+
+    ColumnLayout {
+        id: scopeColumn
+
+        Layout.alignment: Qt.AlignTop | Qt.AlignLeft
+        Layout.fillWidth: true
+        Layout.fillHeight: true
+        Layout.minimumWidth: scope.Layout.minimumWidth
+        spacing: 8
+
+        Text {
+            id: scopeCaption
+
+            text: "LR PHASE SCOPE"
+            color: Theme.caption
+            font.family: Theme.fontFamily
+            font.pixelSize: 13
+            font.bold: true
+        }
+
+        GoniometerCanvasView {
+            id: scope
+
+            // Square, at least 150 points, growing to the space the column leaves it.
+            readonly property real side: Math.max(150, Math.min(scopeColumn.width,
+                scopeColumn.height - scopeCaption.height - scopeColumn.spacing))
+
+            Layout.alignment: Qt.AlignTop | Qt.AlignLeft
+            Layout.minimumWidth: 150
+            Layout.minimumHeight: 150
+            Layout.preferredWidth: side
+            Layout.preferredHeight: side
+            Layout.maximumWidth: side
+            Layout.maximumHeight: side
+        }
+    }
+
+    ColumnLayout {
+        Layout.alignment: Qt.AlignTop
+        Layout.preferredWidth: 110
+        Layout.minimumWidth: 110
+        Layout.maximumWidth: 110
+        Layout.fillHeight: true
+        spacing: 8
+
+        Text {
+            text: "CORRELATION"
+            color: Theme.caption
+            font.family: Theme.fontFamily
+            font.pixelSize: 13
+            font.bold: true
+            // Never truncated: the caption keeps its natural size even if wider than the column.
+            Layout.minimumWidth: implicitWidth
+            Layout.alignment: Qt.AlignHCenter
+        }
+
+        CorrelationMeterBar {
+            objectName: "correlationBar"
+            value: CorrelationReadout.barValue(root.correlation)
+            segmentsPerSide: 18
+            Layout.alignment: Qt.AlignHCenter
+            Layout.preferredWidth: 30
+            Layout.fillHeight: true
+        }
+
+        Text {
+            objectName: "correlationReadout"
+            text: CorrelationReadout.text(root.correlation)
+            color: CorrelationReadout.color(root.correlation)
+            font.family: Theme.monoFontFamily
+            font.pixelSize: 20
+            font.bold: true
+            Layout.alignment: Qt.AlignHCenter
+        }
+    }
 }

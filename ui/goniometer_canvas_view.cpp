@@ -1,0 +1,178 @@
+#include "ui/goniometer_canvas_view.h"
+
+#include <QPainter>
+#include <QPen>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "ui/canvas_painting.h"
+#include "ui/theme.h"
+
+namespace orvinta {
+
+namespace {
+
+constexpr double kCornerRadius = 8.0;
+constexpr double kDotDiameter = 2.0;
+constexpr double kNewestDotOpacity = 0.85;
+constexpr double kOpacityFallOff = 0.55;
+// cos 45° = sin 45°, rounded as the label positions use it.
+constexpr double kDiagonal = 0.7071;
+constexpr double kLabelDistanceBeyondRim = 11.0;
+
+int alphaByte(double opacity) {
+    return static_cast<int>(std::lround(std::clamp(opacity, 0.0, 1.0) * 255.0));
+}
+
+void drawScale(QPainter* painter, QSizeF size) {
+    const QRectF bounds(QPointF(0, 0), size);
+    const QPointF centre(size.width() / 2.0, size.height() / 2.0);
+    painter->fillPath(roundedRectPath(bounds, kCornerRadius), Theme::canvasBackground());
+    painter->setClipPath(roundedRectPath(bounds, kCornerRadius));
+
+    for (const GoniometerAxis& axis : goniometerAxes(size)) {
+        painter->setPen(QPen(Theme::whiteAlpha(axis.opacity), 1.0));
+        painter->drawLine(centre, axis.end);
+    }
+    const double r = goniometerRadius(size);
+    painter->setPen(QPen(Theme::whiteAlpha(0.15), 1.0));
+    painter->setBrush(Qt::NoBrush);
+    painter->drawEllipse(centre, r, r);
+
+    for (const GoniometerLabel& label : goniometerLabels(size)) {
+        painter->setFont(Theme::font(label.pointSize));
+        painter->setPen(Theme::whiteAlpha(label.opacity));
+        const QRectF box(label.centre.x() - 50.0, label.centre.y() - 50.0, 100.0, 100.0);
+        painter->drawText(box, Qt::AlignCenter, label.text);
+    }
+}
+
+// Whether a dot lies clear of the rounded corners, so the canvas need not clip it.
+bool clearOfCorners(QPointF p, QSizeF size) {
+    const double margin = kCornerRadius + kDotDiameter;
+    const bool insideX = p.x() >= margin && p.x() <= size.width() - margin;
+    const bool insideY = p.y() >= margin && p.y() <= size.height() - margin;
+    return insideX || insideY;
+}
+
+}  // namespace
+
+double goniometerRadius(QSizeF size) {
+    return std::min(size.width(), size.height()) / 2.0 * 0.9;
+}
+
+QPointF goniometerPosition(GoniometerPoint point, QSizeF size) {
+    const double r = goniometerRadius(size);
+    return QPointF(size.width() / 2.0 + r * point.x, size.height() / 2.0 - r * point.y);
+}
+
+double goniometerDotOpacity(std::size_t k, std::size_t n) {
+    const double age = n > k ? static_cast<double>(n - 1 - k) : 0.0;
+    const double oldest = n > 1 ? static_cast<double>(n - 1) : 1.0;
+    return kNewestDotOpacity - kOpacityFallOff * age / oldest;
+}
+
+std::vector<GoniometerDotBand> goniometerDotBands(std::size_t n) {
+    std::vector<GoniometerDotBand> bands;
+    std::size_t begin = 0;
+    while (begin < n) {
+        const int alpha = alphaByte(goniometerDotOpacity(begin, n));
+        std::size_t end = begin + 1;
+        while (end < n && alphaByte(goniometerDotOpacity(end, n)) == alpha) {
+            ++end;
+        }
+        bands.push_back({begin, end, alpha / 255.0});
+        begin = end;
+    }
+    return bands;
+}
+
+std::array<GoniometerAxis, 8> goniometerAxes(QSizeF size) {
+    const double r = goniometerRadius(size);
+    const QPointF centre(size.width() / 2.0, size.height() / 2.0);
+    std::array<GoniometerAxis, 8> axes;
+    for (int i = 0; i < 8; ++i) {
+        // Angles grow clockwise on screen because y grows downward.
+        const double a = i * std::numbers::pi / 4.0;
+        const bool diagonal = i % 2 == 1;
+        axes[i] = {centre + QPointF(r * std::cos(a), r * std::sin(a)), diagonal ? 0.22 : 0.12};
+    }
+    return axes;
+}
+
+std::array<GoniometerLabel, 4> goniometerLabels(QSizeF size) {
+    const double d = (goniometerRadius(size) + kLabelDistanceBeyondRim) * kDiagonal;
+    const double cx = size.width() / 2.0;
+    const double cy = size.height() / 2.0;
+    return {{
+        {QStringLiteral("L"), QPointF(cx - d, cy - d), 11, 0.6},
+        {QStringLiteral("R"), QPointF(cx + d, cy - d), 11, 0.6},
+        {QStringLiteral("-R"), QPointF(cx - d, cy + d), 10, 0.5},
+        {QStringLiteral("-L"), QPointF(cx + d, cy + d), 10, 0.5},
+    }};
+}
+
+GoniometerCanvasView::GoniometerCanvasView(QQuickItem* parent) : QQuickPaintedItem(parent) {
+    setAntialiasing(true);
+}
+
+void GoniometerCanvasView::setPoints(const GoniometerPointList& points) {
+    if (points_ == points) {
+        return;
+    }
+    points_ = points;
+    update();
+    emit pointsChanged();
+}
+
+void GoniometerCanvasView::paint(QPainter* painter) {
+    const QSizeF size(width(), height());
+    if (size.isEmpty()) {
+        return;
+    }
+    painter->setRenderHint(QPainter::Antialiasing);
+    if (cachedLayerNeedsRebuild(scaleCache_, painter, size)) {
+        scaleCache_ = renderCachedLayer(painter, size, [size](QPainter* p) { drawScale(p, size); });
+    }
+    painter->drawImage(QRectF(QPointF(0, 0), size), scaleCache_);
+
+    const std::vector<GoniometerPoint>& points = points_.points();
+    if (points.empty()) {
+        return;
+    }
+
+    // Positions first, so the clip is set only when some dot reaches a rounded corner.
+    std::vector<QPointF>& positions = positions_;
+    positions.clear();
+    positions.reserve(points.size());
+    bool needsClip = false;
+    for (const GoniometerPoint& point : points) {
+        const QPointF p = goniometerPosition(point, size);
+        // A non-finite sample pair has no place on the scope; keep the slot so the dots'
+        // ages stay right, but park it where it draws nothing.
+        if (!std::isfinite(p.x()) || !std::isfinite(p.y())) {
+            positions.emplace_back(-1e6, -1e6);
+            continue;
+        }
+        needsClip = needsClip || !clearOfCorners(p, size);
+        positions.push_back(p);
+    }
+    if (needsClip) {
+        painter->setClipPath(roundedRectPath(QRectF(QPointF(0, 0), size), kCornerRadius));
+    }
+
+    // A round-capped point of pen width 2 is a filled circle of diameter 2 on its centre.
+    QPen pen(Theme::cyan(), kDotDiameter);
+    pen.setCapStyle(Qt::RoundCap);
+    for (const GoniometerDotBand& band : goniometerDotBands(points.size())) {
+        QColor color = Theme::cyan();
+        color.setAlphaF(static_cast<float>(band.opacity));
+        pen.setColor(color);
+        painter->setPen(pen);
+        painter->drawPoints(positions.data() + band.begin, static_cast<int>(band.end - band.begin));
+    }
+}
+
+}  // namespace orvinta

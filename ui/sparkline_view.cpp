@@ -1,0 +1,198 @@
+#include "ui/sparkline_view.h"
+
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+#include <cmath>
+
+#include "ui/canvas_painting.h"
+#include "ui/theme.h"
+
+namespace orvinta {
+
+namespace {
+
+constexpr double kCornerRadius = 6.0;
+constexpr double kLineWidth = 1.5;
+constexpr double kGridStepLUFS = 15.0;
+constexpr std::size_t kMaxGridLines = 400;
+
+}  // namespace
+
+std::optional<SparklineMetric> sparklineMetricFromRawValue(const QString& rawValue) {
+    if (rawValue == QLatin1String("M")) {
+        return SparklineMetric::momentary;
+    }
+    if (rawValue == QLatin1String("S")) {
+        return SparklineMetric::shortTerm;
+    }
+    return std::nullopt;
+}
+
+double sparklineValue(const HistoryPoint& point, SparklineMetric metric) {
+    return metric == SparklineMetric::momentary ? point.momentaryLUFS : point.shortTermLUFS;
+}
+
+double sparklineY(double v, double minLUFS, double maxLUFS, double h) {
+    const double f = (v - minLUFS) / (maxLUFS - minLUFS);
+    if (f > 0.0) {
+        return h * (1.0 - std::min(f, 1.0));
+    }
+    return h;
+}
+
+std::vector<double> sparklineGridLevels(double minLUFS) {
+    std::vector<double> levels;
+    if (!std::isfinite(minLUFS) || minLUFS > 0.0) {
+        return levels;
+    }
+    for (double level = 0.0; level >= minLUFS && levels.size() < kMaxGridLines;
+         level -= kGridStepLUFS) {
+        levels.push_back(level);
+    }
+    return levels;
+}
+
+QPolygonF sparklinePoints(const QList<HistoryPoint>& history, double windowSeconds,
+                          SparklineMetric metric, double minLUFS, double maxLUFS, QSizeF size) {
+    QPolygonF points;
+    if (history.isEmpty()) {
+        return points;
+    }
+    const double tLast = history.back().elapsedSeconds;
+    const double start = tLast - windowSeconds;
+    const double t0 = std::max(start, 0.0);
+    const double span = start >= 0.0 ? tLast - start : tLast;
+    const double d = span <= 0.001 ? 0.001 : span;
+    const double w = size.width();
+    const double h = size.height();
+
+    points.reserve(history.size());
+    for (const HistoryPoint& point : history) {
+        if (point.elapsedSeconds < t0) {
+            continue;
+        }
+        const double value = sparklineValue(point, metric);
+        if (!std::isfinite(value)) {
+            continue;
+        }
+        const double x = (point.elapsedSeconds - t0) / d * w;
+        if (!std::isfinite(x)) {
+            continue;
+        }
+        points.append(QPointF(x, sparklineY(value, minLUFS, maxLUFS, h)));
+    }
+    return points;
+}
+
+SparklineView::SparklineView(QQuickItem* parent)
+    : QQuickPaintedItem(parent), color_(Theme::green()) {
+    setAntialiasing(true);
+}
+
+void SparklineView::setHistory(const HistoryPointList& history) {
+    if (history_ == history) {
+        return;
+    }
+    history_ = history;
+    update();
+    emit historyChanged();
+}
+
+void SparklineView::setWindowSeconds(double seconds) {
+    if (windowSeconds_ == seconds) {
+        return;
+    }
+    windowSeconds_ = seconds;
+    update();
+    emit windowSecondsChanged();
+}
+
+void SparklineView::setMetric(const QString& metric) {
+    if (metric_ == metric) {
+        return;
+    }
+    metric_ = metric;
+    update();
+    emit metricChanged();
+}
+
+void SparklineView::setColor(const QColor& color) {
+    if (color_ == color) {
+        return;
+    }
+    color_ = color;
+    update();
+    emit colorChanged();
+}
+
+void SparklineView::setMinLUFS(double lufs) {
+    if (minLUFS_ == lufs) {
+        return;
+    }
+    minLUFS_ = lufs;
+    update();
+    emit minLUFSChanged();
+}
+
+void SparklineView::setMaxLUFS(double lufs) {
+    if (maxLUFS_ == lufs) {
+        return;
+    }
+    maxLUFS_ = lufs;
+    update();
+    emit maxLUFSChanged();
+}
+
+void SparklineView::drawGrid(QPainter* painter, QSizeF size) const {
+    const double w = size.width();
+    const double h = size.height();
+    painter->fillPath(roundedRectPath(QRectF(QPointF(0, 0), size), kCornerRadius),
+                      Theme::canvasBackground());
+    painter->setClipPath(roundedRectPath(QRectF(QPointF(0, 0), size), kCornerRadius));
+    for (double level : sparklineGridLevels(minLUFS_)) {
+        const double y = sparklineY(level, minLUFS_, maxLUFS_, h);
+        painter->setPen(QPen(Theme::whiteAlpha(level == 0.0 ? 0.28 : 0.14), 1.0));
+        painter->drawLine(QPointF(0, y), QPointF(w, y));
+    }
+    painter->setPen(QPen(Theme::whiteAlpha(0.1), 1.0));
+    for (double fraction : {0.25, 0.5, 0.75}) {
+        painter->drawLine(QPointF(w * fraction, 0), QPointF(w * fraction, h));
+    }
+}
+
+void SparklineView::paint(QPainter* painter) {
+    const QSizeF size(width(), height());
+    if (size.isEmpty()) {
+        return;
+    }
+    painter->setRenderHint(QPainter::Antialiasing);
+
+    const bool gridStale = gridCacheMin_ != minLUFS_ || gridCacheMax_ != maxLUFS_;
+    if (cachedLayerNeedsRebuild(gridCache_, painter, size) || gridStale) {
+        gridCache_ =
+            renderCachedLayer(painter, size, [this, size](QPainter* p) { drawGrid(p, size); });
+        gridCacheMin_ = minLUFS_;
+        gridCacheMax_ = maxLUFS_;
+    }
+    painter->drawImage(QRectF(QPointF(0, 0), size), gridCache_);
+
+    const std::optional<SparklineMetric> metric = sparklineMetricFromRawValue(metric_);
+    if (!metric) {
+        return;
+    }
+    const QPolygonF line =
+        sparklinePoints(history_.points(), windowSeconds_, *metric, minLUFS_, maxLUFS_, size);
+    if (line.size() < 2) {
+        return;
+    }
+    painter->setClipPath(roundedRectPath(QRectF(QPointF(0, 0), size), kCornerRadius));
+    QPen pen(color_, kLineWidth);
+    pen.setCapStyle(Qt::FlatCap);
+    pen.setJoinStyle(Qt::MiterJoin);
+    painter->setPen(pen);
+    painter->drawPolyline(line);
+}
+
+}  // namespace orvinta

@@ -1,0 +1,273 @@
+#include "ui/spectrum_canvas_view.h"
+
+#include <QPainter>
+#include <QPen>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "ui/canvas_painting.h"
+#include "ui/theme.h"
+
+namespace orvinta {
+
+namespace {
+
+constexpr double kCornerRadius = 8.0;
+constexpr double kLowestHz = 20.0;
+constexpr double kDecadesSpanned = 1000.0;  // 20 Hz ... 20 kHz
+constexpr float kGridStepDB = 12.0f;
+constexpr std::size_t kMaxGridLines = 400;
+constexpr double kChannelLineWidth = 1.4;
+constexpr double kAverageLineWidth = 1.6;
+constexpr int kLabelPointSize = 9;
+
+// A whole number as printf's "%lld" writes it, for any double (the fraction is dropped).
+QString wholeNumber(double value) {
+    if (std::isnan(value)) {
+        return QStringLiteral("0");
+    }
+    constexpr double kLimit = 9.0e18;
+    const auto whole = static_cast<long long>(std::clamp(value, -kLimit, kLimit));
+    return QString::number(whole);
+}
+
+void drawCentredText(QPainter* painter, QPointF centre, const QString& text) {
+    const QRectF box(centre.x() - 60.0, centre.y() - 20.0, 120.0, 40.0);
+    painter->drawText(box, Qt::AlignCenter, text);
+}
+
+void strokeCurve(QPainter* painter, const QPolygonF& curve, const QColor& color, double width) {
+    QPen pen(color, width);
+    pen.setCapStyle(Qt::FlatCap);
+    pen.setJoinStyle(Qt::MiterJoin);
+    painter->setPen(pen);
+    painter->drawPolyline(curve);
+}
+
+}  // namespace
+
+QList<ChannelMode> allChannelModes() {
+    return {ChannelMode::both, ChannelMode::left, ChannelMode::right};
+}
+
+QString rawValue(ChannelMode mode) {
+    switch (mode) {
+        case ChannelMode::both:
+            return QStringLiteral("L+R");
+        case ChannelMode::left:
+            return QStringLiteral("L");
+        case ChannelMode::right:
+            return QStringLiteral("R");
+    }
+    return {};
+}
+
+std::optional<ChannelMode> channelModeFromRawValue(const QString& raw) {
+    for (ChannelMode mode : allChannelModes()) {
+        if (rawValue(mode) == raw) {
+            return mode;
+        }
+    }
+    return std::nullopt;
+}
+
+double spectrumX(double frequencyHz, double w) {
+    const double t = std::log(frequencyHz / kLowestHz) / std::log(kDecadesSpanned);
+    // Zero and negative frequencies (and NaN) belong to the left edge.
+    if (!(t > 0.0)) {
+        return 0.0;
+    }
+    return w * std::min(t, 1.0);
+}
+
+double spectrumY(float v, float minDB, float maxDB, double h) {
+    float q = (v - minDB) / (maxDB - minDB);
+    if (!(q > 0.0f)) {
+        q = 0.0f;
+    } else if (q > 1.0f) {
+        q = 1.0f;
+    }
+    return (1.0 - q) * h;
+}
+
+std::vector<float> spectrumGridLevels(float minDB, float maxDB) {
+    std::vector<float> levels;
+    if (!std::isfinite(minDB) || !std::isfinite(maxDB)) {
+        return levels;
+    }
+    for (float level = maxDB; level >= minDB && levels.size() < kMaxGridLines;
+         level -= kGridStepDB) {
+        levels.push_back(level);
+    }
+    return levels;
+}
+
+QString spectrumLevelLabel(float level) {
+    return wholeNumber(level);
+}
+
+QString spectrumFrequencyLabel(double frequencyHz) {
+    if (frequencyHz >= 1000.0) {
+        return wholeNumber(frequencyHz / 1000.0) + QLatin1Char('k');
+    }
+    return wholeNumber(frequencyHz);
+}
+
+SpectrumCurveSelection spectrumCurvesToDraw(ChannelMode mode,
+                                            const std::vector<std::vector<float>>& rows) {
+    const bool hasLeft = !rows.empty() && !rows[0].empty();
+    const bool hasRight = rows.size() > 1 && !rows[1].empty();
+    SpectrumCurveSelection selection;
+    selection.left = mode != ChannelMode::right && hasLeft;
+    selection.right = mode != ChannelMode::left && hasRight;
+    selection.average =
+        mode == ChannelMode::both && hasLeft && rows.size() > 1 && rows[0].size() == rows[1].size();
+    return selection;
+}
+
+std::optional<std::vector<float>> spectrumAverage(const std::vector<float>& row0,
+                                                  const std::vector<float>& row1) {
+    if (row0.size() != row1.size()) {
+        return std::nullopt;
+    }
+    std::vector<float> average(row0.size());
+    for (std::size_t i = 0; i < row0.size(); ++i) {
+        average[i] = (row0[i] + row1[i]) * 0.5f;
+    }
+    return average;
+}
+
+QPolygonF spectrumCurve(const std::vector<float>& row, float minDB, float maxDB, QSizeF size) {
+    QPolygonF curve;
+    const std::size_t n = row.size();
+    curve.reserve(static_cast<qsizetype>(n));
+    const double last = n > 1 ? static_cast<double>(n - 1) : 1.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double x = n > 1 ? size.width() * static_cast<double>(i) / last : 0.0;
+        curve.append(QPointF(x, spectrumY(row[i], minDB, maxDB, size.height())));
+    }
+    return curve;
+}
+
+SpectrumCanvasView::SpectrumCanvasView(QQuickItem* parent) : QQuickPaintedItem(parent) {
+    setAntialiasing(true);
+}
+
+void SpectrumCanvasView::setSpectrumDB(const SpectrumRows& rows) {
+    if (spectrumDB_ == rows) {
+        return;
+    }
+    spectrumDB_ = rows;
+    update();
+    emit spectrumDBChanged();
+}
+
+void SpectrumCanvasView::setMode(const QString& mode) {
+    if (mode_ == mode) {
+        return;
+    }
+    mode_ = mode;
+    update();
+    emit modeChanged();
+}
+
+void SpectrumCanvasView::setMinDB(float db) {
+    if (minDB_ == db) {
+        return;
+    }
+    minDB_ = db;
+    gridStale_ = true;
+    update();
+    emit minDBChanged();
+}
+
+void SpectrumCanvasView::setMaxDB(float db) {
+    if (maxDB_ == db) {
+        return;
+    }
+    maxDB_ = db;
+    gridStale_ = true;
+    update();
+    emit maxDBChanged();
+}
+
+void SpectrumCanvasView::setReferenceHz(const QList<double>& frequencies) {
+    if (referenceHz_ == frequencies) {
+        return;
+    }
+    referenceHz_ = frequencies;
+    gridStale_ = true;
+    update();
+    emit referenceHzChanged();
+}
+
+void SpectrumCanvasView::drawGrid(QPainter* painter, QSizeF size) const {
+    const double w = size.width();
+    const double h = size.height();
+    const QRectF bounds(QPointF(0, 0), size);
+    painter->fillPath(roundedRectPath(bounds, kCornerRadius), Theme::canvasBackground());
+    painter->setClipPath(roundedRectPath(bounds, kCornerRadius));
+    painter->setFont(Theme::font(kLabelPointSize));
+    const QColor labelColor = Theme::whiteAlpha(0.55);
+
+    for (float level : spectrumGridLevels(minDB_, maxDB_)) {
+        const double y = spectrumY(level, minDB_, maxDB_, h);
+        painter->setPen(QPen(Theme::whiteAlpha(level == 0.0f ? 0.22 : 0.08), 1.0));
+        painter->drawLine(QPointF(0, y), QPointF(w, y));
+        painter->setPen(labelColor);
+        drawCentredText(painter, QPointF(14.0, y - 6.0), spectrumLevelLabel(level));
+    }
+    for (double frequency : referenceHz_) {
+        if (std::isnan(frequency)) {
+            continue;
+        }
+        const double x = spectrumX(frequency, w);
+        painter->setPen(QPen(Theme::whiteAlpha(0.08), 1.0));
+        painter->drawLine(QPointF(x, 0), QPointF(x, h));
+        painter->setPen(labelColor);
+        drawCentredText(painter, QPointF(x, h - 8.0), spectrumFrequencyLabel(frequency));
+    }
+}
+
+void SpectrumCanvasView::paint(QPainter* painter) {
+    const QSizeF size(width(), height());
+    if (size.isEmpty()) {
+        return;
+    }
+    painter->setRenderHint(QPainter::Antialiasing);
+    if (gridStale_ || cachedLayerNeedsRebuild(gridCache_, painter, size)) {
+        gridCache_ =
+            renderCachedLayer(painter, size, [this, size](QPainter* p) { drawGrid(p, size); });
+        gridStale_ = false;
+    }
+    painter->drawImage(QRectF(QPointF(0, 0), size), gridCache_);
+
+    const std::optional<ChannelMode> mode = channelModeFromRawValue(mode_);
+    if (!mode) {
+        return;
+    }
+    const std::vector<std::vector<float>>& rows = spectrumDB_.rows();
+    const SpectrumCurveSelection curves = spectrumCurvesToDraw(*mode, rows);
+    if (!curves.left && !curves.right && !curves.average) {
+        return;
+    }
+    painter->setClipPath(roundedRectPath(QRectF(QPointF(0, 0), size), kCornerRadius));
+    if (curves.left) {
+        strokeCurve(painter, spectrumCurve(rows[0], minDB_, maxDB_, size), Theme::cyan(),
+                    kChannelLineWidth);
+    }
+    if (curves.right) {
+        strokeCurve(painter, spectrumCurve(rows[1], minDB_, maxDB_, size), Theme::pink(),
+                    kChannelLineWidth);
+    }
+    if (curves.average) {
+        if (const auto average = spectrumAverage(rows[0], rows[1])) {
+            strokeCurve(painter, spectrumCurve(*average, minDB_, maxDB_, size), Theme::white(),
+                        kAverageLineWidth);
+        }
+    }
+}
+
+}  // namespace orvinta

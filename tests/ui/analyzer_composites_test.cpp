@@ -1,0 +1,172 @@
+// The goniometer and spectrum composites loaded through QML, with the opaque measurement types
+// handed over from C++ as context properties, the way the dashboard binds them from AppState.
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QtQml/qqmlextensionplugin.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "state/goniometer_point_list.h"
+#include "state/spectrum_rows.h"
+#include "tests/ui/analyzer_pixels.h"
+#include "ui/correlation_meter_bar.h"
+#include "ui/goniometer_canvas_view.h"
+#include "ui/spectrum_canvas_view.h"
+#include "ui/theme.h"
+
+Q_IMPORT_QML_PLUGIN(Orvinta_UiPlugin)
+
+namespace orvinta {
+namespace {
+
+using test::colorNear;
+
+// A window holding one composite, loaded from inline QML.
+class QmlWindow {
+public:
+    explicit QmlWindow(const QVariantMap& context) {
+        view_.engine()->addImportPath(QStringLiteral("qrc:/"));
+        for (auto it = context.cbegin(); it != context.cend(); ++it) {
+            view_.rootContext()->setContextProperty(it.key(), it.value());
+        }
+    }
+
+    bool load(const QByteArray& qml, QSize size) {
+        QQmlComponent component(view_.engine());
+        component.setData(qml, QUrl(QStringLiteral("qrc:/analyzer_composites_test.qml")));
+        QObject* object = component.create(view_.rootContext());
+        if (object == nullptr) {
+            ADD_FAILURE() << component.errorString().toStdString();
+            return false;
+        }
+        root_ = qobject_cast<QQuickItem*>(object);
+        root_->setParentItem(view_.contentItem());
+        root_->setSize(size);
+        view_.resize(size);
+        view_.show();
+        return true;
+    }
+
+    QQuickItem* root() const { return root_; }
+    QQuickItem* find(const char* name) const { return root_->findChild<QQuickItem*>(name); }
+    QImage grab() { return view_.grabWindow(); }
+    QPointF inWindow(QQuickItem* item, QPointF local) const { return item->mapToScene(local); }
+
+private:
+    QQuickView view_;
+    QQuickItem* root_ = nullptr;
+};
+
+constexpr char kGoniometerQml[] = R"(
+import QtQuick
+import Orvinta.Ui
+Rectangle {
+    color: "black"
+    property alias scope: scope
+    GoniometerView {
+        id: scope
+        anchors.fill: parent
+        points: testPoints
+        correlation: testCorrelation
+    }
+}
+)";
+
+TEST(GoniometerViewQml, PointsFromCppReachTheCanvasAndLandWhereTheMappingSays) {
+    const GoniometerPointList points(std::vector<GoniometerPoint>{{0.5f, 0.5f}});
+    QmlWindow window({{QStringLiteral("testPoints"), QVariant::fromValue(points)},
+                      {QStringLiteral("testCorrelation"), QVariant(0.87)}});
+    ASSERT_TRUE(window.load(kGoniometerQml, QSize(292, 220)));
+    auto* canvas = window.root()->findChild<GoniometerCanvasView*>();
+    ASSERT_NE(canvas, nullptr);
+    EXPECT_EQ(canvas->points(), points);
+    // Square, at least 150 points, filling what the caption leaves of the height.
+    EXPECT_EQ(canvas->width(), canvas->height());
+    EXPECT_GE(canvas->width(), 150.0);
+
+    const QImage image = window.grab();
+    const QSizeF size(canvas->width(), canvas->height());
+    const QPointF dot = window.inWindow(canvas, goniometerPosition({0.5f, 0.5f}, size));
+    QColor cyan = Theme::cyan();
+    cyan.setAlphaF(0.85f);
+    EXPECT_TRUE(colorNear(image, static_cast<int>(dot.x()), static_cast<int>(dot.y()),
+                          test::over(cyan, Theme::canvasBackground()), 1, 40));
+
+    auto* bar = window.root()->findChild<CorrelationMeterBar*>();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_DOUBLE_EQ(bar->value(), 0.87);
+    EXPECT_EQ(bar->segmentsPerSide(), 18);
+    EXPECT_DOUBLE_EQ(bar->width(), 30.0);
+    QObject* readout = window.root()->findChild<QObject*>(QStringLiteral("correlationReadout"));
+    ASSERT_NE(readout, nullptr);
+    EXPECT_EQ(readout->property("text").toString(), QStringLiteral("+0.87"));
+    // QML keeps colours at 8 bits per channel.
+    EXPECT_EQ(readout->property("color").value<QColor>().rgba(), Theme::segmentYellow().rgba());
+}
+
+TEST(GoniometerViewQml, AbsentCorrelationReadsAsADashOverAnUnlitBar) {
+    QmlWindow window({{QStringLiteral("testPoints"), QVariant::fromValue(GoniometerPointList())},
+                      {QStringLiteral("testCorrelation"), QVariant()}});
+    ASSERT_TRUE(window.load(kGoniometerQml, QSize(292, 220)));
+    auto* bar = window.root()->findChild<CorrelationMeterBar*>();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_DOUBLE_EQ(bar->value(), 0.0);
+    QObject* readout = window.root()->findChild<QObject*>(QStringLiteral("correlationReadout"));
+    ASSERT_NE(readout, nullptr);
+    EXPECT_EQ(readout->property("text").toString(), QString::fromUtf8("\u2014"));
+    EXPECT_EQ(readout->property("color").value<QColor>().rgba(), Theme::caption().rgba());
+}
+
+constexpr char kSpectrumQml[] = R"(
+import QtQuick
+import Orvinta.Ui
+Rectangle {
+    color: "black"
+    SpectrumAnalyzerView {
+        objectName: "analyzer"
+        anchors.fill: parent
+        spectrumDB: testRows
+    }
+}
+)";
+
+TEST(SpectrumAnalyzerViewQml, MonoHidesTheRightLegendAndTheSelectorSwitchesCurves) {
+    const SpectrumRows mono(std::vector<std::vector<float>>{std::vector<float>(192, -30.0f)});
+    QmlWindow window({{QStringLiteral("testRows"), QVariant::fromValue(mono)}});
+    ASSERT_TRUE(window.load(kSpectrumQml, QSize(531, 320)));
+    auto* canvas = window.root()->findChild<SpectrumCanvasView*>();
+    ASSERT_NE(canvas, nullptr);
+    EXPECT_EQ(canvas->spectrumDB(), mono);
+    EXPECT_EQ(canvas->mode(), QStringLiteral("L+R"));
+    EXPECT_GE(canvas->height(), 250.0);
+    EXPECT_EQ(canvas->referenceHz().size(), 10);
+    QQuickItem* rightLegend = window.find("rightLegend");
+    ASSERT_NE(rightLegend, nullptr);
+    EXPECT_FALSE(rightLegend->isVisible());
+
+    const int probeX = 150;
+    const int curveY = static_cast<int>((12.0 + 30.0) / 102.0 * canvas->height());
+    QPointF probe = window.inWindow(canvas, QPointF(probeX, curveY));
+    EXPECT_TRUE(colorNear(window.grab(), static_cast<int>(probe.x()), static_cast<int>(probe.y()),
+                          Theme::cyan(), 1, 40));
+
+    // Choosing "R" leaves a mono spectrum with no curve at all.
+    QObject* analyzer = window.root()->findChild<QObject*>(QStringLiteral("analyzer"));
+    ASSERT_NE(analyzer, nullptr);
+    analyzer->setProperty("channelMode", QStringLiteral("R"));
+    EXPECT_EQ(canvas->mode(), QStringLiteral("R"));
+    EXPECT_FALSE(colorNear(window.grab(), static_cast<int>(probe.x()), static_cast<int>(probe.y()),
+                           Theme::cyan(), 1, 40));
+
+    // A stereo spectrum shows the right legend.
+    canvas->setSpectrumDB(SpectrumRows(std::vector<std::vector<float>>{
+        std::vector<float>(192, -30.0f), std::vector<float>(192, -40.0f)}));
+    EXPECT_TRUE(rightLegend->isVisible());
+}
+
+}  // namespace
+}  // namespace orvinta

@@ -1,0 +1,203 @@
+#include "ui/correlation_meter_bar.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "tests/ui/analyzer_pixels.h"
+#include "ui/correlation_readout.h"
+#include "ui/theme.h"
+
+namespace orvinta {
+namespace {
+
+using test::colorDistance;
+using test::renderItem;
+
+// The bar's size in the phase panel: 30 points wide, as tall as the column leaves it.
+const QSize kSize(30, 240);
+
+enum class Shade { none, red, yellow, green, blueGreen, centre };
+
+Shade classify(const QColor& c) {
+    const std::pair<Shade, QColor> shades[] = {
+        {Shade::red, QColor::fromRgbF(0.95f, 0.20f, 0.16f)},
+        {Shade::yellow, QColor::fromRgbF(0.98f, 0.82f, 0.10f)},
+        {Shade::green, QColor::fromRgbF(0.28f, 0.76f, 0.05f)},
+        {Shade::blueGreen, QColor::fromRgbF(0.00f, 0.70f, 0.82f)},
+    };
+    for (const auto& [shade, colour] : shades) {
+        if (colorDistance(c, colour) <= 6) {
+            return shade;
+        }
+    }
+    // The centre line: white at 0.6 over the bar's dark background, the brightest grey.
+    if (c.red() > 120 && std::abs(c.red() - c.blue()) < 4) {
+        return Shade::centre;
+    }
+    return Shade::none;
+}
+
+// The segments a scan down the middle column of the rendered bar meets, as runs of one shade,
+// split at the centre line: first the runs above it (top to bottom), then the runs below.
+struct Scan {
+    std::vector<Shade> above;
+    std::vector<Shade> below;
+    int centreLines = 0;
+};
+
+Scan scanBar(double value, int segmentsPerSide = 18) {
+    CorrelationMeterBar bar;
+    bar.setSegmentsPerSide(segmentsPerSide);
+    bar.setValue(value);
+    const QImage image = renderItem(bar, kSize);
+    Scan scan;
+    Shade previous = Shade::none;
+    bool belowCentre = false;
+    for (int y = 0; y < image.height(); ++y) {
+        const Shade shade = classify(image.pixelColor(kSize.width() / 2, y));
+        if (shade != previous && shade == Shade::centre) {
+            ++scan.centreLines;
+            belowCentre = true;
+        } else if (shade != previous && shade != Shade::none) {
+            (belowCentre ? scan.below : scan.above).push_back(shade);
+        }
+        previous = shade;
+    }
+    return scan;
+}
+
+std::vector<Shade> repeat(std::initializer_list<std::pair<Shade, int>> runs) {
+    std::vector<Shade> out;
+    for (const auto& [shade, count] : runs) {
+        out.insert(out.end(), count, shade);
+    }
+    return out;
+}
+
+TEST(CorrelationSegments, EighteenPerSideColourFromTheCentreOutward) {
+    // Inner eleven blue-green, then three green, two yellow and the outer two red.
+    for (CorrelationSide side : {CorrelationSide::positive, CorrelationSide::negative}) {
+        const double full = side == CorrelationSide::positive ? 1.0 : -1.0;
+        for (int k = 0; k < 18; ++k) {
+            const QColor expected = k < 11   ? Theme::segmentBlueGreen()
+                                    : k < 14 ? Theme::segmentGreen()
+                                    : k < 16 ? Theme::segmentYellow()
+                                             : Theme::segmentRed();
+            EXPECT_EQ(correlationSegmentColor(full, k, 18, side), expected) << "segment " << k;
+        }
+    }
+    EXPECT_EQ(correlationSegmentColor(0.0, 5, 18, CorrelationSide::positive),
+              Theme::whiteAlpha(0.06));
+}
+
+TEST(CorrelationSegments, ValueLightsSegmentsUpToItsMagnitudeOnItsSideOnly) {
+    auto litCount = [](double v, CorrelationSide side) {
+        int count = 0;
+        for (int k = 0; k < 18; ++k) {
+            count += correlationSegmentLit(v, k, 18, side);
+        }
+        return count;
+    };
+    EXPECT_EQ(litCount(0.0, CorrelationSide::positive), 0);
+    EXPECT_EQ(litCount(0.0, CorrelationSide::negative), 0);
+    EXPECT_EQ(litCount(1.0, CorrelationSide::positive), 18);
+    EXPECT_EQ(litCount(1.0, CorrelationSide::negative), 0);
+    EXPECT_EQ(litCount(-0.5, CorrelationSide::negative), 9);
+    EXPECT_EQ(litCount(-0.5, CorrelationSide::positive), 0);
+    EXPECT_EQ(litCount(2.5, CorrelationSide::positive), 18);
+    EXPECT_EQ(litCount(-7.0, CorrelationSide::negative), 18);
+    EXPECT_EQ(litCount(std::nan(""), CorrelationSide::positive), 0);
+    EXPECT_EQ(litCount(std::nan(""), CorrelationSide::negative), 0);
+}
+
+TEST(CorrelationLayout, SegmentsShareTheHeightAroundATwoPointCentreLine) {
+    const CorrelationBarLayout layout = correlationBarLayout(QSizeF(30, 240), 18);
+    ASSERT_EQ(layout.positive.size(), 18u);
+    ASSERT_EQ(layout.negative.size(), 18u);
+    const double segment = (240.0 - 6.0 - 2.0 - 2.0 * 36) / 36.0;
+    EXPECT_NEAR(layout.positive[17].top(), 3.0, 1e-9);
+    EXPECT_NEAR(layout.negative[17].bottom(), 237.0, 1e-9);
+    EXPECT_NEAR(layout.positive[0].height(), segment, 1e-9);
+    EXPECT_NEAR(layout.centreLine.height(), 2.0, 1e-9);
+    EXPECT_NEAR(layout.centreLine.top(), layout.positive[0].bottom() + 2.0, 1e-9);
+    EXPECT_NEAR(layout.negative[0].top(), layout.centreLine.bottom() + 2.0, 1e-9);
+    EXPECT_NEAR(layout.positive[0].width(), 24.0, 1e-9);
+    // Too small a bar squeezes the segments to nothing rather than turning them inside out.
+    for (const QRectF& r : correlationBarLayout(QSizeF(30, 40), 18).positive) {
+        EXPECT_GE(r.height(), 0.0);
+    }
+}
+
+TEST(CorrelationMeterBarPixels, ZeroLightsNothingOnEitherSide) {
+    const Scan scan = scanBar(0.0);
+    EXPECT_EQ(scan.centreLines, 1);
+    EXPECT_TRUE(scan.above.empty());
+    EXPECT_TRUE(scan.below.empty());
+}
+
+TEST(CorrelationMeterBarPixels, PlusOneLightsTheWholeUpperSideInPaletteOrder) {
+    const Scan scan = scanBar(1.0);
+    EXPECT_EQ(
+        scan.above,
+        repeat({{Shade::red, 2}, {Shade::yellow, 2}, {Shade::green, 3}, {Shade::blueGreen, 11}}));
+    EXPECT_TRUE(scan.below.empty());
+}
+
+TEST(CorrelationMeterBarPixels, MinusHalfLightsNineSegmentsBelowTheCentre) {
+    const Scan scan = scanBar(-0.5);
+    EXPECT_TRUE(scan.above.empty());
+    EXPECT_EQ(scan.below, repeat({{Shade::blueGreen, 9}}));
+}
+
+TEST(CorrelationMeterBarPixels, ValuesOutOfRangeLightTheWholeSideAndNoMore) {
+    EXPECT_EQ(scanBar(3.0).above.size(), 18u);
+    EXPECT_TRUE(scanBar(3.0).below.empty());
+    const Scan negative = scanBar(-1.5);
+    EXPECT_TRUE(negative.above.empty());
+    EXPECT_EQ(
+        negative.below,
+        repeat({{Shade::blueGreen, 11}, {Shade::green, 3}, {Shade::yellow, 2}, {Shade::red, 2}}));
+    const Scan nan = scanBar(std::nan(""));
+    EXPECT_TRUE(nan.above.empty() && nan.below.empty());
+}
+
+TEST(CorrelationMeterBarPixels, BackgroundIsDarkWithRoundedCorners) {
+    CorrelationMeterBar bar;
+    const QImage image = renderItem(bar, kSize);
+    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);
+    const QColor background = image.pixelColor(1, 120);
+    EXPECT_NEAR(background.alphaF(), 0.4, 0.01);
+    EXPECT_EQ(background.red(), 0);
+}
+
+TEST(CorrelationReadoutText, ShowsTheSignAndTwoDecimalsOrADash) {
+    EXPECT_EQ(correlationReadoutText(0.87), QStringLiteral("+0.87"));
+    EXPECT_EQ(correlationReadoutText(-0.5), QStringLiteral("-0.50"));
+    EXPECT_EQ(correlationReadoutText(0.0), QStringLiteral("+0.00"));
+    EXPECT_EQ(correlationReadoutText(std::nullopt), QString::fromUtf8("\u2014"));
+    EXPECT_EQ(correlationReadoutText(std::numeric_limits<double>::quiet_NaN()),
+              QString::fromUtf8("\u2014"));
+}
+
+TEST(CorrelationReadoutText, ColourFollowsTheMagnitude) {
+    EXPECT_EQ(correlationReadoutColor(0.95), QColor::fromRgbF(0.95f, 0.20f, 0.16f));
+    EXPECT_EQ(correlationReadoutColor(-0.95), QColor::fromRgbF(0.95f, 0.20f, 0.16f));
+    EXPECT_EQ(correlationReadoutColor(0.85), QColor::fromRgbF(0.98f, 0.82f, 0.10f));
+    EXPECT_EQ(correlationReadoutColor(-0.7), QColor::fromRgbF(0.28f, 0.76f, 0.05f));
+    EXPECT_EQ(correlationReadoutColor(0.65), QColor::fromRgbF(0.00f, 0.70f, 0.82f));
+    EXPECT_EQ(correlationReadoutColor(std::nullopt), Theme::whiteAlpha(0.75));
+}
+
+TEST(CorrelationReadoutText, QmlValuesConvertToAnOptionalCorrelation) {
+    EXPECT_FALSE(correlationFromVariant(QVariant()).has_value());
+    EXPECT_FALSE(correlationFromVariant(QVariant::fromValue(nullptr)).has_value());
+    EXPECT_FALSE(correlationFromVariant(QVariant(std::nan(""))).has_value());
+    EXPECT_EQ(correlationFromVariant(QVariant(-0.25)), -0.25);
+    EXPECT_EQ(CorrelationReadout::barValue(QVariant()), 0.0);
+    EXPECT_EQ(CorrelationReadout::barValue(QVariant(0.4)), 0.4);
+}
+
+}  // namespace
+}  // namespace orvinta

@@ -1,0 +1,197 @@
+#include "ui/goniometer_canvas_view.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "tests/ui/analyzer_pixels.h"
+#include "ui/theme.h"
+
+namespace orvinta {
+namespace {
+
+using test::colorDistance;
+using test::over;
+using test::renderItem;
+
+// The goniometer's size in the phase panel of the dashboard.
+const QSize kSize(158, 158);
+// Its rim radius, worked out by hand: 90 % of half the side.
+constexpr double kRim = 158.0 / 2.0 * 0.9;
+constexpr double kCentre = 79.0;
+
+// A goniometer point from one left/right sample pair: x = (R - L)/sqrt 2, y = (L + R)/sqrt 2.
+GoniometerPoint fromSamples(double left, double right) {
+    return {static_cast<float>((right - left) / std::sqrt(2.0)),
+            static_cast<float>((left + right) / std::sqrt(2.0))};
+}
+
+// Pixels tinted towards cyan: the dots are the only such colour on the canvas.
+int countCyanPixels(const QImage& image) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.blue() - c.red() > 30) {
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
+QColor dotColour(double opacity) {
+    QColor cyan = Theme::cyan();
+    cyan.setAlphaF(static_cast<float>(opacity));
+    return over(cyan, Theme::canvasBackground());
+}
+
+QImage render(std::vector<GoniometerPoint> points, QSize size = kSize) {
+    GoniometerCanvasView view;
+    view.setPoints(GoniometerPointList(std::move(points)));
+    return renderItem(view, size);
+}
+
+TEST(GoniometerMath, APointSitsAtTheCentrePlusTheRimRadiusTimesItsCoordinates) {
+    EXPECT_DOUBLE_EQ(goniometerRadius(QSizeF(158, 158)), kRim);
+    EXPECT_DOUBLE_EQ(goniometerRadius(QSizeF(300, 200)), 90.0);
+    const QPointF p = goniometerPosition({0.5f, 0.25f}, QSizeF(158, 158));
+    EXPECT_DOUBLE_EQ(p.x(), kCentre + kRim * 0.5);
+    EXPECT_DOUBLE_EQ(p.y(), kCentre - kRim * 0.25);
+}
+
+TEST(GoniometerMath, OneChannelAtFullScaleLiesOnTheRimAlongItsDiagonal) {
+    const QPointF left = goniometerPosition(fromSamples(1.0, 0.0), QSizeF(158, 158));
+    EXPECT_NEAR(left.x(), kCentre - kRim * std::sqrt(0.5), 1e-4);
+    EXPECT_NEAR(left.y(), kCentre - kRim * std::sqrt(0.5), 1e-4);
+    const QPointF right = goniometerPosition(fromSamples(0.0, 1.0), QSizeF(158, 158));
+    EXPECT_NEAR(right.x(), kCentre + kRim * std::sqrt(0.5), 1e-4);
+    EXPECT_NEAR(right.y(), kCentre - kRim * std::sqrt(0.5), 1e-4);
+    // Mono in phase at full scale: straight up, beyond the rim at sqrt 2.
+    const QPointF mono = goniometerPosition(fromSamples(1.0, 1.0), QSizeF(158, 158));
+    EXPECT_NEAR(mono.x(), kCentre, 1e-4);
+    EXPECT_NEAR(mono.y(), kCentre - kRim * std::sqrt(2.0), 1e-4);
+}
+
+TEST(GoniometerMath, DotsFadeFromNewestToOldest) {
+    EXPECT_DOUBLE_EQ(goniometerDotOpacity(0, 1), 0.85);
+    EXPECT_DOUBLE_EQ(goniometerDotOpacity(1999, 2000), 0.85);
+    EXPECT_NEAR(goniometerDotOpacity(0, 2000), 0.30, 1e-12);
+    EXPECT_NEAR(goniometerDotOpacity(1, 3), 0.575, 1e-12);
+}
+
+TEST(GoniometerMath, OpacityBandsCoverEveryDotOnceWithinOneAlphaStep) {
+    for (std::size_t n : {0u, 1u, 2u, 7u, 2000u}) {
+        const std::vector<GoniometerDotBand> bands = goniometerDotBands(n);
+        std::size_t next = 0;
+        for (const GoniometerDotBand& band : bands) {
+            ASSERT_EQ(band.begin, next);
+            ASSERT_LT(band.begin, band.end);
+            for (std::size_t k = band.begin; k < band.end; ++k) {
+                EXPECT_NEAR(band.opacity, goniometerDotOpacity(k, n), 0.5 / 255.0 + 1e-9);
+            }
+            next = band.end;
+        }
+        EXPECT_EQ(next, n);
+        // 2 000 dots need no more draw calls than there are alpha steps between 0.30 and 0.85.
+        EXPECT_LE(bands.size(), 142u);
+    }
+}
+
+TEST(GoniometerMath, AxesAndLabelsSitOnTheDiagonalsAroundTheRim) {
+    const auto axes = goniometerAxes(QSizeF(158, 158));
+    EXPECT_NEAR(axes[0].end.x(), kCentre + kRim, 1e-9);
+    EXPECT_NEAR(axes[2].end.y(), kCentre + kRim, 1e-9);  // 90 degrees: down on screen
+    EXPECT_DOUBLE_EQ(axes[1].opacity, 0.22);
+    EXPECT_DOUBLE_EQ(axes[2].opacity, 0.12);
+    const auto labels = goniometerLabels(QSizeF(158, 158));
+    const double d = (kRim + 11.0) * 0.7071;
+    EXPECT_EQ(labels[0].text, QStringLiteral("L"));
+    EXPECT_NEAR(labels[0].centre.x(), kCentre - d, 1e-9);
+    EXPECT_NEAR(labels[0].centre.y(), kCentre - d, 1e-9);
+    EXPECT_EQ(labels[1].text, QStringLiteral("R"));
+    EXPECT_NEAR(labels[1].centre.x(), kCentre + d, 1e-9);
+    EXPECT_EQ(labels[2].text, QStringLiteral("-R"));
+    EXPECT_NEAR(labels[2].centre.y(), kCentre + d, 1e-9);
+    EXPECT_EQ(labels[3].text, QStringLiteral("-L"));
+    EXPECT_EQ(labels[3].pointSize, 10);
+}
+
+TEST(GoniometerCanvas, WithoutPointsShowsTheScaleButNoDots) {
+    const QImage image = render({});
+    EXPECT_EQ(countCyanPixels(image), 0);
+    // The rim passes straight above the centre; the horizontal axis runs right of it.
+    const QColor plain = image.pixelColor(100, 40);
+    EXPECT_GT(image.pixelColor(79, static_cast<int>(kCentre - kRim)).red(), plain.red() + 8);
+    EXPECT_GT(image.pixelColor(110, 79).red() + image.pixelColor(110, 78).red(),
+              2 * plain.red() + 8);
+    // The "L" label is drawn in white just outside the rim on the upper-left diagonal.
+    const double d = (kRim + 11.0) * 0.7071;
+    int bright = 0;
+    for (int y = -6; y <= 6; ++y) {
+        for (int x = -6; x <= 6; ++x) {
+            bright += image
+                          .pixelColor(static_cast<int>(kCentre - d) + x,
+                                      static_cast<int>(kCentre - d) + y)
+                          .red() > 110;
+        }
+    }
+    EXPECT_GT(bright, 3);
+    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);
+}
+
+TEST(GoniometerCanvas, ADotLandsWhereTheMappingPutsIt) {
+    // A left-only sample at half scale sits halfway out along the L diagonal.
+    const QImage image = render({fromSamples(0.5, 0.0)});
+    const double x = kCentre - kRim * 0.5 * std::sqrt(0.5);
+    const double y = kCentre - kRim * 0.5 * std::sqrt(0.5);
+    // The lone dot is the newest one: cyan at 0.85 over the panel at its centre pixel.
+    EXPECT_LE(
+        colorDistance(image.pixelColor(static_cast<int>(x), static_cast<int>(y)), dotColour(0.85)),
+        40);
+    // A diameter-2 dot covers only a few pixels, all around that spot.
+    const int cyan = countCyanPixels(image);
+    EXPECT_GE(cyan, 1);
+    EXPECT_LE(cyan, 9);
+}
+
+TEST(GoniometerCanvas, OlderDotsAreFainterThanNewerOnes) {
+    // Oldest at the upper right, newest at the lower left, both well apart.
+    const QImage image = render({{0.5f, 0.5f}, {-0.5f, -0.5f}});
+    const QColor oldest = image.pixelColor(static_cast<int>(kCentre + kRim * 0.5),
+                                           static_cast<int>(kCentre - kRim * 0.5));
+    const QColor newest = image.pixelColor(static_cast<int>(kCentre - kRim * 0.5),
+                                           static_cast<int>(kCentre + kRim * 0.5));
+    EXPECT_LE(colorDistance(oldest, dotColour(0.30)), 30);
+    EXPECT_LE(colorDistance(newest, dotColour(0.85)), 40);
+    EXPECT_GT(newest.green(), oldest.green() + 40);
+}
+
+TEST(GoniometerCanvas, PointsBeyondTheRimAreNotClampedAndBadPointsAreSkipped) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const QImage image = render({{nan, 0.0f}, {inf, 1.0f}, {0.0f, 1.05f}});
+    const int x = static_cast<int>(kCentre);
+    const int y = static_cast<int>(kCentre - kRim * 1.05);
+    EXPECT_LE(colorDistance(image.pixelColor(x, y), dotColour(0.85)), 50);
+    EXPECT_LE(countCyanPixels(image), 9);
+}
+
+TEST(GoniometerCanvas, DrawsTwoThousandDotsWithinTheCanvas) {
+    std::vector<GoniometerPoint> points;
+    // Half on a circle just beyond the rim, half out where only the corners could show them.
+    for (int i = 0; i < 2000; ++i) {
+        const double a = i * 0.01;
+        const double r = i % 2 == 0 ? 1.05 : 1.57;
+        points.push_back(
+            {static_cast<float>(r * std::cos(a)), static_cast<float>(r * std::sin(a))});
+    }
+    const QImage image = render(points);
+    EXPECT_GT(countCyanPixels(image), 200);
+    // Dots far outside reach the corners, which stay clipped to the rounded frame.
+    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);
+}
+
+}  // namespace
+}  // namespace orvinta

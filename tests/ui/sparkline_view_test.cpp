@@ -1,0 +1,197 @@
+#include "ui/sparkline_view.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "tests/ui/analyzer_pixels.h"
+#include "ui/theme.h"
+
+namespace orvinta {
+namespace {
+
+using test::colorNear;
+using test::over;
+using test::renderItem;
+
+constexpr double kNegInf = -std::numeric_limits<double>::infinity();
+// The sparkline's size in the read-out column of the dashboard.
+const QSize kSize(195, 64);
+
+HistoryPoint point(double t, double shortTerm, double momentary = 0.0) {
+    HistoryPoint p;
+    p.elapsedSeconds = t;
+    p.shortTermLUFS = shortTerm;
+    p.momentaryLUFS = momentary;
+    return p;
+}
+
+// y of a loudness on the -60 ... 0 scale of kSize, worked out independently of the view.
+double expectedY(double lufs) {
+    return 64.0 * (-lufs / 60.0);
+}
+
+bool hasLineColour(const QImage& image, const QColor& line) {
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (test::colorDistance(image.pixelColor(x, y), line) <= 40) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+struct SparklineFixture : ::testing::Test {
+    SparklineFixture() {
+        view.setWindowSeconds(10.0);
+        view.setMetric(QStringLiteral("S"));
+        view.setColor(Theme::green());
+        view.setMinLUFS(-60.0);
+        view.setMaxLUFS(0.0);
+    }
+    QImage render(QList<HistoryPoint> points) {
+        view.setHistory(HistoryPointList(std::move(points)));
+        return renderItem(view, kSize);
+    }
+    SparklineView view;
+    const QColor background = Theme::canvasBackground();
+    const QColor line = Theme::green();
+};
+
+TEST(SparklineMath, LevelsMapLinearlyAndClampAtBothEdges) {
+    EXPECT_DOUBLE_EQ(sparklineY(0.0, -60.0, 0.0, 64.0), 0.0);
+    EXPECT_DOUBLE_EQ(sparklineY(-30.0, -60.0, 0.0, 64.0), 32.0);
+    EXPECT_DOUBLE_EQ(sparklineY(-60.0, -60.0, 0.0, 64.0), 64.0);
+    EXPECT_DOUBLE_EQ(sparklineY(6.0, -60.0, 0.0, 64.0), 0.0);
+    EXPECT_DOUBLE_EQ(sparklineY(-90.0, -60.0, 0.0, 64.0), 64.0);
+    EXPECT_DOUBLE_EQ(sparklineY(kNegInf, -60.0, 0.0, 64.0), 64.0);
+    EXPECT_DOUBLE_EQ(sparklineY(std::nan(""), -60.0, 0.0, 64.0), 64.0);
+}
+
+TEST(SparklineMath, GridHasALineEveryFifteenLUFromZeroDownToTheBottom) {
+    EXPECT_EQ(sparklineGridLevels(-60.0), (std::vector<double>{0.0, -15.0, -30.0, -45.0, -60.0}));
+    EXPECT_EQ(sparklineGridLevels(-50.0), (std::vector<double>{0.0, -15.0, -30.0, -45.0}));
+    EXPECT_TRUE(sparklineGridLevels(5.0).empty());
+    EXPECT_TRUE(sparklineGridLevels(kNegInf).empty());
+    EXPECT_LE(sparklineGridLevels(-1e12).size(), 400u);
+}
+
+TEST(SparklineMath, LineStretchesOverTheWidthUntilAFullWindowHasElapsed) {
+    const QList<HistoryPoint> history = {point(0.0, -30.0), point(2.5, -30.0), point(5.0, -30.0)};
+    const QPolygonF line =
+        sparklinePoints(history, 10.0, SparklineMetric::shortTerm, -60.0, 0.0, QSizeF(200, 64));
+    ASSERT_EQ(line.size(), 3);
+    EXPECT_DOUBLE_EQ(line[0].x(), 0.0);
+    EXPECT_DOUBLE_EQ(line[1].x(), 100.0);
+    EXPECT_DOUBLE_EQ(line[2].x(), 200.0);
+}
+
+TEST(SparklineMath, LineScrollsOnceAFullWindowHasElapsed) {
+    QList<HistoryPoint> history;
+    for (int i = 0; i <= 300; ++i) {
+        history.append(point(i / 10.0, -20.0));
+    }
+    const QPolygonF line =
+        sparklinePoints(history, 10.0, SparklineMetric::shortTerm, -60.0, 0.0, QSizeF(200, 64));
+    // 30 s elapsed: the window runs from 20 s at the left edge to 30 s at the right edge.
+    ASSERT_FALSE(line.isEmpty());
+    EXPECT_NEAR(line.front().x(), 0.0, 1e-6);
+    EXPECT_DOUBLE_EQ(line.back().x(), 200.0);
+    EXPECT_EQ(line.size(), 101);
+}
+
+TEST(SparklineMath, SkipsSilenceAndKeepsTheFiniteNeighbours) {
+    const QList<HistoryPoint> history = {point(0.0, -40.0), point(1.0, kNegInf),
+                                         point(2.0, std::nan("")), point(3.0, -20.0)};
+    const QPolygonF line =
+        sparklinePoints(history, 10.0, SparklineMetric::shortTerm, -60.0, 0.0, QSizeF(300, 60));
+    ASSERT_EQ(line.size(), 2);
+    EXPECT_EQ(line[0], QPointF(0.0, 40.0));
+    EXPECT_EQ(line[1], QPointF(300.0, 20.0));
+}
+
+TEST(SparklineMath, MetricPicksMomentaryOrShortTerm) {
+    EXPECT_EQ(sparklineMetricFromRawValue(QStringLiteral("M")), SparklineMetric::momentary);
+    EXPECT_EQ(sparklineMetricFromRawValue(QStringLiteral("S")), SparklineMetric::shortTerm);
+    EXPECT_FALSE(sparklineMetricFromRawValue(QStringLiteral("I")).has_value());
+    const HistoryPoint p = point(1.0, -18.0, -12.0);
+    EXPECT_EQ(sparklineValue(p, SparklineMetric::momentary), -12.0);
+    EXPECT_EQ(sparklineValue(p, SparklineMetric::shortTerm), -18.0);
+}
+
+TEST_F(SparklineFixture, EmptyHistoryShowsOnlyTheGridInsideRoundedCorners) {
+    const QImage image = render({});
+    EXPECT_FALSE(hasLineColour(image, line));
+    // The 0 LU line is brighter than the -15 LU line; both lie on the dark panel.
+    const QColor zeroLine = image.pixelColor(40, 0);
+    const QColor level15 = image.pixelColor(40, 16);
+    const QColor plain = image.pixelColor(40, 8);
+    EXPECT_LE(test::colorDistance(plain, background), 2);
+    EXPECT_GT(level15.red(), plain.red() + 10);
+    EXPECT_GT(zeroLine.red(), plain.red());
+    // The vertical quarter lines.
+    EXPECT_GT(image.pixelColor(49, 40).red() + image.pixelColor(48, 40).red(), 2 * plain.red() + 8);
+    // Corners outside the radius stay transparent; the panel itself is opaque.
+    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);
+    EXPECT_EQ(image.pixelColor(kSize.width() - 1, kSize.height() - 1).alpha(), 0);
+    EXPECT_EQ(image.pixelColor(97, 40).alpha(), 255);
+}
+
+TEST_F(SparklineFixture, LineBridgesSilenceWithAStraightSegment) {
+    // -40 LUFS at 0...3 s, silence from 3.5 to 6.5 s, -20 LUFS from 7 to 10 s.
+    QList<HistoryPoint> history;
+    for (int i = 0; i <= 20; ++i) {
+        const double t = i * 0.5;
+        const double value = t <= 3.0 ? -40.0 : t >= 7.0 ? -20.0 : kNegInf;
+        history.append(point(t, value));
+    }
+    const QImage image = render(history);
+    // Halfway through the gap the bridge passes halfway between the two levels.
+    const int x = kSize.width() / 2;
+    EXPECT_TRUE(colorNear(image, x, static_cast<int>(expectedY(-30.0)), line, 1, 60));
+    // And nothing green sits at the bottom edge where the silence would otherwise drop to.
+    EXPECT_FALSE(colorNear(image, x, kSize.height() - 1, line, 1, 60));
+    // Before and after the gap the line lies at its two levels.
+    EXPECT_TRUE(colorNear(image, 30, static_cast<int>(expectedY(-40.0)), line, 1, 40));
+    EXPECT_TRUE(colorNear(image, 170, static_cast<int>(expectedY(-20.0)), line, 1, 40));
+}
+
+TEST_F(SparklineFixture, ValuesBeyondTheScaleRunAlongTheTopAndBottomEdges) {
+    QList<HistoryPoint> history;
+    for (int i = 0; i <= 10; ++i) {
+        history.append(point(i, i <= 4 ? 6.0 : -95.0));
+    }
+    const QImage image = render(history);
+    // Above 0 LUFS: the top edge (half of the 1.5-point line is clipped away).
+    const QColor halfCovered = over(QColor(line.red(), line.green(), line.blue(), 191), background);
+    EXPECT_TRUE(colorNear(image, 40, 0, halfCovered, 0, 60));
+    EXPECT_FALSE(colorNear(image, 40, 4, line, 2, 60));
+    // Below -60 LUFS: the bottom edge.
+    EXPECT_TRUE(colorNear(image, 160, kSize.height() - 1, halfCovered, 0, 60));
+    EXPECT_FALSE(colorNear(image, 160, kSize.height() - 6, line, 2, 60));
+}
+
+TEST_F(SparklineFixture, ASingleKeptPointDrawsNothing) {
+    const QImage image = render({point(0.0, kNegInf), point(1.0, -30.0), point(2.0, kNegInf)});
+    EXPECT_FALSE(hasLineColour(image, line));
+}
+
+TEST_F(SparklineFixture, MomentaryMetricDrawsTheMomentaryValues) {
+    view.setMetric(QStringLiteral("M"));
+    const QImage image = render({point(0.0, -45.0, -15.0), point(10.0, -45.0, -15.0)});
+    EXPECT_TRUE(colorNear(image, 100, static_cast<int>(expectedY(-15.0)), line, 1, 60));
+    EXPECT_FALSE(colorNear(image, 100, static_cast<int>(expectedY(-45.0)), line, 2, 60));
+}
+
+TEST_F(SparklineFixture, SettersNotifyOnlyOnChange) {
+    int changes = 0;
+    QObject::connect(&view, &SparklineView::windowSecondsChanged, [&changes] { ++changes; });
+    view.setWindowSeconds(60.0);
+    view.setWindowSeconds(60.0);
+    EXPECT_EQ(changes, 1);
+}
+
+}  // namespace
+}  // namespace orvinta
