@@ -24,7 +24,7 @@ struct DotProducts {
 using FloatLanes = float __attribute__((vector_size(32)));
 constexpr std::size_t kLaneCount = 8;
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) && !defined(__SANITIZE_THREAD__)  // TSan cannot run an ifunc resolver
 #define ORVINTA_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define ORVINTA_AVX2_CLONES
