@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "capture/audio_capture_source.h"
+#include "capture/loudness_engine.h"
 
 namespace orvinta::testing {
 
@@ -113,6 +114,60 @@ inline double momentaryLoudnessOfLast400ms(const std::vector<ChannelBuffers>& bl
     ebur128_destroy(&state);
     return loudness;
 }
+
+// Runs a LoudnessEngine and keeps what a test needs of it: the frames of real (not injected)
+// audio it analysed and the momentary loudness of its latest snapshot.
+class EngineProbe {
+public:
+    EngineProbe() {
+        LoudnessEngine::Instrumentation hooks;
+        hooks.onProcessed = [this](const ChannelBuffers& buffers, bool synthetic) {
+            if (synthetic || buffers.empty()) {
+                return;
+            }
+            std::lock_guard lock(mutex_);
+            realFrames_ += buffers.front().size();
+            changed_.notify_all();
+        };
+        engine = LoudnessEngine::create(std::move(hooks));
+        engine->onSnapshot = [this](const LoudnessSnapshot& snapshot) {
+            std::lock_guard lock(mutex_);
+            momentaryLUFS_ = snapshot.momentaryLUFS;
+        };
+        engine->onError = [this](std::exception_ptr error) {
+            std::lock_guard lock(mutex_);
+            errors_.push_back(error);
+        };
+    }
+    ~EngineProbe() { engine->stop(); }
+    EngineProbe(const EngineProbe&) = delete;
+    EngineProbe& operator=(const EngineProbe&) = delete;
+
+    // Waits until the engine has analysed `frames` more frames of real audio than now.
+    bool waitForMoreRealFrames(std::size_t frames,
+                               std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        std::unique_lock lock(mutex_);
+        const std::size_t target = realFrames_ + frames;
+        return changed_.wait_for(lock, timeout, [&] { return realFrames_ >= target; });
+    }
+    double momentaryLUFS() const {
+        std::lock_guard lock(mutex_);
+        return momentaryLUFS_;
+    }
+    std::size_t errorCount() const {
+        std::lock_guard lock(mutex_);
+        return errors_.size();
+    }
+
+    std::shared_ptr<LoudnessEngine> engine;
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t realFrames_ = 0;
+    double momentaryLUFS_ = -HUGE_VAL;
+    std::vector<std::exception_ptr> errors_;
+};
 
 // Polls `condition` every 10 ms for at most `timeout`.
 inline bool eventually(const std::function<bool()>& condition,

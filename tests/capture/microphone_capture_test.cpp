@@ -74,6 +74,21 @@ TEST(MicrophoneCapture, StereoSineArrivesAsExactBlocksAtItsKnownLoudness) {
     EXPECT_TRUE(recorder.errors().empty());
 }
 
+TEST(MicrophoneCapture, SineThroughTheEngineReadsItsKnownMomentaryLoudness) {
+    PrivatePulseServer server(microphone(2, 44100, "s16le"));
+    server.start();
+    server.exportToEnvironment();
+    server.playSineIntoMicrophone(0.1);
+
+    testing::EngineProbe probe;
+    probe.engine->start(std::make_shared<MicrophoneCapture>());
+    // Half a second past the first full 400 ms window of real audio.
+    ASSERT_TRUE(probe.waitForMoreRealFrames(43200));
+    EXPECT_NEAR(probe.momentaryLUFS(), expectedSineLoudness(0.1, 2), 0.2);
+    probe.engine->stop();
+    EXPECT_EQ(probe.errorCount(), 0u);
+}
+
 TEST(MicrophoneCapture, MonoMicrophoneDeliversOneChannel) {
     PrivatePulseServer server(microphone(1, 48000, "s24le"));
     server.start();

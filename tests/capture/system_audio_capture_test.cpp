@@ -110,6 +110,20 @@ TEST(SystemAudioCapture, SpeakersSineArrivesAsExactBlocksAtItsKnownLoudness) {
     EXPECT_TRUE(recorder.errors().empty());
 }
 
+TEST(SystemAudioCapture, SineThroughTheEngineReadsItsKnownMomentaryLoudness) {
+    PrivatePulseServer server;
+    server.start();
+    server.exportToEnvironment();
+    server.playSineIntoSpeakers(0.05);
+
+    testing::EngineProbe probe;
+    probe.engine->start(std::make_shared<SystemAudioCapture>());
+    ASSERT_TRUE(probe.waitForMoreRealFrames(43200));
+    EXPECT_NEAR(probe.momentaryLUFS(), expectedStereoSineLoudness(0.05), 0.2);
+    probe.engine->stop();
+    EXPECT_EQ(probe.errorCount(), 0u);
+}
+
 TEST(SystemAudioCapture, FollowsTheOutputWhenTheUserSwitchesTheDefaultSink) {
     PrivatePulseServer server;
     server.start();
