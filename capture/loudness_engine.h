@@ -19,7 +19,9 @@ namespace orvinta {
 // configuration on the queue; stop() and the resets are called from the owner's thread and only
 // post work. onSnapshot is called on the processing queue, onError on the reporting source's
 // thread. Set both callbacks before the first start(). Stop the engine before releasing the
-// last reference to it.
+// last reference to it. Buffers queued before stop() are still analysed afterwards, and each
+// keeps the engine alive until it has been; so onSnapshot may run after stop() has returned
+// and after the owner dropped its reference: guard what it captures (a QPointer, a weak_ptr).
 class LoudnessEngine : public std::enable_shared_from_this<LoudnessEngine> {
 public:
     using SnapshotCallback = std::function<void(const LoudnessSnapshot&)>;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "measurement/loudness_analyzer.h"
+
 namespace orvinta {
 namespace {
 
@@ -262,6 +264,37 @@ TEST(AudioFormatConverter, NonFiniteSamplesBecomeSilence) {
             }
         }
     }
+}
+
+// One NaN reaching the K-weighting filters would leave every later reading NaN for the rest of
+// the run; through converter and analyzer the readings stay finite and correct.
+TEST(AudioFormatConverter, NonFiniteCaptureLeavesLoudnessReadingsFinite) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const double amplitude = std::pow(10.0, -20.0 / 20.0);
+    AudioFormatConverter converter(2);
+    LoudnessAnalyzer analyzer(2);
+    LoudnessSnapshot snapshot;
+    const std::size_t block = 1024;
+    for (std::size_t start = 0; start < 4 * 44100; start += block) {
+        auto left = sine(1000.0, amplitude, 44100.0, start, block);
+        auto right = left;
+        if (start / block == 50) {
+            left[3] = nan;
+            right[500] = inf;
+            left[900] = -inf;
+        }
+        auto input = floatBuffer<float>({left, right}, 44100.0, true);
+        if (auto out = converter.convert(input.view())) {
+            snapshot = analyzer.process(*out);
+        }
+    }
+    EXPECT_NEAR(snapshot.momentaryLUFS, -20.0, 0.1);
+    EXPECT_NEAR(snapshot.shortTermLUFS, -20.0, 0.1);
+    EXPECT_NEAR(snapshot.integratedLUFS, -20.0, 0.1);
+    ASSERT_EQ(snapshot.truePeakDBTP.size(), 2u);
+    EXPECT_TRUE(std::isfinite(snapshot.maxTruePeakDBTP[0]));
+    EXPECT_LT(snapshot.maxTruePeakDBTP[1], -19.0);
 }
 
 TEST(AudioFormatConverter, ChannelCountsAreMappedOntoTheOutput) {

@@ -191,6 +191,41 @@ std::size_t occurrences(const std::string& text, const std::string& part) {
     return n;
 }
 
+// Lets a test wait until an engine has been destroyed, with a happens-before edge from
+// everything the engine did to the wait's return (a weak_ptr's expired() gives none).
+// Install it right after create(), with onSnapshot already set: it wraps that callback, and
+// the wrapper's capture signals when the engine destroys its callbacks.
+class DestructionWatch {
+public:
+    explicit DestructionWatch(LoudnessEngine& engine) {
+        auto sentinel = std::make_shared<Sentinel>(flag);
+        engine.onSnapshot = [inner = std::move(engine.onSnapshot),
+                             sentinel](const LoudnessSnapshot& snapshot) {
+            if (inner) {
+                inner(snapshot);
+            }
+        };
+    }
+
+    // Drops the caller's reference and waits until the engine is gone: buffer blocks still on
+    // its queue keep it alive (and calling its callbacks) until they have run.
+    void releaseAndWait(std::shared_ptr<LoudnessEngine>& engine) const {
+        engine.reset();
+        for (int i = 0; i < 10000 && !flag->load(std::memory_order_acquire); ++i) {
+            std::this_thread::sleep_for(1ms);
+        }
+        ASSERT_TRUE(flag->load(std::memory_order_acquire));
+    }
+
+private:
+    struct Sentinel {
+        explicit Sentinel(std::shared_ptr<std::atomic<bool>> f) : flag(std::move(f)) {}
+        ~Sentinel() { flag->store(true, std::memory_order_release); }
+        std::shared_ptr<std::atomic<bool>> flag;
+    };
+    std::shared_ptr<std::atomic<bool>> flag = std::make_shared<std::atomic<bool>>(false);
+};
+
 // An engine on a hand-moved clock, driven buffer by buffer by a scripted source at 48 kHz.
 class LoudnessEngineTest : public testing::Test {
 protected:
@@ -199,11 +234,13 @@ protected:
         engine->onSnapshot = [this](const LoudnessSnapshot& snapshot) {
             probe.recordSnapshot(snapshot, clock.now());
         };
+        watch = std::make_unique<DestructionWatch>(*engine);
     }
 
     void TearDown() override {
         if (engine) {
             engine->stop();
+            watch->releaseAndWait(engine);
         }
     }
 
@@ -232,6 +269,7 @@ protected:
     Probe probe;
     std::atomic<double> amplitude{0.1};
     std::shared_ptr<LoudnessEngine> engine;
+    std::unique_ptr<DestructionWatch> watch;
     std::shared_ptr<ScriptedCaptureSource> source;
 };
 
@@ -471,10 +509,10 @@ TEST(LoudnessEngine, ManyStartStopCyclesLeaveNoThreadOrEngineBehind) {
     const int baseline = threadCount();
     std::weak_ptr<LoudnessEngine> weakEngine;
     std::weak_ptr<ScriptedCaptureSource> weakSource;
+    std::atomic<int> snapshots{0};
     {
         auto engine = LoudnessEngine::create();
         weakEngine = engine;
-        std::atomic<int> snapshots{0};
         engine->onSnapshot = [&](const LoudnessSnapshot&) { ++snapshots; };
         ScriptedCaptureSource::Options options;
         options.format = PcmFormat{44100.0, 2, SampleType::signed16, true};
@@ -504,6 +542,7 @@ TEST(LoudnessEngine, ReleasingTheEngineWhileBuffersAreQueuedEndsItsThreadCleanly
     const int baseline = threadCount();
     Probe probe;
     auto engine = LoudnessEngine::create(probe.hooks(nullptr));
+    const DestructionWatch watch(*engine);
     std::weak_ptr<LoudnessEngine> weak = engine;
     ScriptedCaptureSource::Options options;
     options.pacing = ScriptedCaptureSource::Pacing::manual;
@@ -516,13 +555,18 @@ TEST(LoudnessEngine, ReleasingTheEngineWhileBuffersAreQueuedEndsItsThreadCleanly
     ASSERT_TRUE(source->waitForDelivered(3, 20s));
     engine->stop();
     // The queued buffers now hold the last references: the engine dies on its own queue.
-    engine.reset();
-    EXPECT_FALSE(weak.expired());
-    probe.releaseQueue();
-    for (int i = 0; i < 5000 && (!weak.expired() || threadCount() > baseline); ++i) {
+    EXPECT_GT(engine.use_count(), 1);
+    std::thread release([&] {
+        std::this_thread::sleep_for(50ms);
+        probe.releaseQueue();
+    });
+    watch.releaseAndWait(engine);
+    release.join();
+    EXPECT_TRUE(weak.expired());
+    // The detached queue thread ends right after.
+    for (int i = 0; i < 5000 && threadCount() > baseline; ++i) {
         std::this_thread::sleep_for(1ms);
     }
-    EXPECT_TRUE(weak.expired());
     EXPECT_EQ(threadCount(), baseline);
 }
 
@@ -543,11 +587,13 @@ void runRealTime(std::chrono::seconds duration, bool report) {
         momentary.push_back(snapshot.momentaryLUFS);
         times.push_back(std::chrono::steady_clock::now());
     };
+    const DestructionWatch watch(*engine);
     testing::internal::CaptureStdout();
     const auto begin = std::chrono::steady_clock::now();
     engine->start(source);
     std::this_thread::sleep_for(duration);
     engine->stop();
+    watch.releaseAndWait(engine);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     const std::string log = testing::internal::GetCapturedStdout();
