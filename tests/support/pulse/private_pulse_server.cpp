@@ -326,10 +326,18 @@ void PrivatePulseServer::start() {
     daemonPid_ = spawn(arguments, environment, -1, -1, -1);
 
     const auto deadline = std::chrono::steady_clock::now() + kReadyTimeout;
+    int attempts = 1;
     while (std::chrono::steady_clock::now() < deadline) {
         int status = 0;
         if (waitpid(daemonPid_, &status, WNOHANG) == daemonPid_) {
             daemonPid_ = -1;
+            // Another process may have taken the refusing listener's port since we chose it.
+            if (attempts++ < 3) {
+                refusingPort_ = freeLocalPort();
+                writeConfiguration();
+                daemonPid_ = spawn(arguments, environment, -1, -1, -1);
+                continue;
+            }
             throw std::runtime_error("the private sound server exited at start:\n" + daemonLog());
         }
         if (std::filesystem::exists(directory_ / "runtime" / "pulse" / "native")) {
