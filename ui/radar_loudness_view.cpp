@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QTransform>
 
 #include <algorithm>
 #include <cmath>
@@ -232,9 +233,9 @@ void RadarLoudnessView::ensureCache(QSizeF side, qreal dpr) {
     }
     cacheKey_ = key;
     dialLayer_ = makeTransparentLayer(side, dpr);
-    rampDisc_ = makeTransparentLayer(side, dpr);
-    wedgeLayer_ = makeTransparentLayer(side, dpr);
-    if (dialLayer_.isNull() || rampDisc_.isNull() || wedgeLayer_.isNull()) {
+    // The disc is used as a brush texture, placed by a transform, so it carries no pixel ratio.
+    rampDisc_ = makeTransparentLayer(side * dpr, 1.0);
+    if (dialLayer_.isNull() || rampDisc_.isNull()) {
         return;
     }
 
@@ -246,6 +247,7 @@ void RadarLoudnessView::ensureCache(QSizeF side, qreal dpr) {
 
     {
         QPainter disc(&rampDisc_);
+        disc.scale(dpr, dpr);
         QRadialGradient ramp(c, R);
         for (const ColorStop& stop : loudnessRampStops()) {
             ramp.setColorAt(stop.location, stop.color);
@@ -340,34 +342,37 @@ void RadarLoudnessView::paint(QPainter* painter) {
 
     const bool anyStored =
         std::any_of(buckets_.begin(), buckets_.end(), [](const auto& v) { return v.has_value(); });
-    if (count > 0 && anyStored && !wedgeLayer_.isNull()) {
-        // Each wedge's opacity goes into a mask, then the ramp disc is kept where the mask
-        // is: the same colours as a radial ramp per wedge, at the cost of one image blend.
-        wedgeLayer_.fill(Qt::transparent);
-        QPainter mask(&wedgeLayer_);
-        mask.setRenderHint(QPainter::Antialiasing);
-        mask.setPen(Qt::NoPen);
-        std::vector<double> radii(static_cast<std::size_t>(count));
+    if (count > 0 && anyStored && !rampDisc_.isNull()) {
+        // Every wedge is filled with the same cached disc of the ramp, only at its own opacity:
+        // the colours of a radial ramp per wedge without building a gradient.
+        QBrush ramp(rampDisc_);
+        QTransform placement;
+        placement.translate(area.left(), area.top());
+        placement.scale(1.0 / dpr, 1.0 / dpr);
+        ramp.setTransform(placement);
+        radii_.resize(static_cast<std::size_t>(count));
         for (int i = 0; i < count; ++i) {
-            radii[static_cast<std::size_t>(i)] =
+            radii_[static_cast<std::size_t>(i)] =
                 radarBucketRadius(buckets_[static_cast<std::size_t>(i)], minLUFS_, maxLUFS_, R);
         }
+        const QPointF centre = area.topLeft() + c;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(ramp);
         for (int i = 0; i < count; ++i) {
             const int j = i + 1 < count ? i + 1 : 0;
-            const double ri = radii[static_cast<std::size_t>(i)];
-            const double rj = radii[static_cast<std::size_t>(j)];
+            const double ri = radii_[static_cast<std::size_t>(i)];
+            const double rj = radii_[static_cast<std::size_t>(j)];
             if (ri <= 0.0 && rj <= 0.0) {
                 continue;
             }
-            const QPointF wedge[3] = {c, radarPoint(c, ri, radarBucketAngle(i, count)),
-                                      radarPoint(c, rj, radarBucketAngle(j, count))};
-            mask.setBrush(Theme::withAlpha(Theme::black(), radarWedgeOpacity(i, current, count)));
-            mask.drawPolygon(wedge, 3);
+            const QPointF wedge[3] = {centre, radarPoint(centre, ri, radarBucketAngle(i, count)),
+                                      radarPoint(centre, rj, radarBucketAngle(j, count))};
+            painter->setOpacity(radarWedgeOpacity(i, current, count));
+            painter->drawPolygon(wedge, 3);
         }
-        mask.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        mask.drawImage(QPointF(0.0, 0.0), rampDisc_);
-        mask.end();
-        painter->drawImage(area.topLeft(), wedgeLayer_);
+        painter->restore();
     }
 
     // Sweep, in whole buckets.

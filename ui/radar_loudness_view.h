@@ -57,8 +57,8 @@ QRectF radarDrawingRect(QSizeF size);
 // twelve o'clock, one wedge per angular step, the newest most opaque, with a dashed target
 // ring. Lives on the UI thread and keeps the per-step history itself, which a change of
 // `identity` discards. The dial, rings, captions and target ring are cached as one image per
-// size and scale; the wedges are filled as one opacity mask and coloured by a cached disc of
-// the loudness ramp, so a frame builds no gradient at all.
+// size and scale; every wedge is filled with one cached disc of the loudness ramp as a texture
+// at its own opacity, so a frame builds no gradient at all.
 class RadarLoudnessView : public QQuickPaintedItem {
     Q_OBJECT
     QML_ELEMENT
@@ -155,8 +155,8 @@ private:
     QImage dialLayer_;
     // The loudness ramp as a disc: each pixel coloured by its distance from the centre.
     QImage rampDisc_;
-    // Scratch image the wedges are drawn into each frame.
-    QImage wedgeLayer_;
+    // Wedge corner radii of the current frame, kept to avoid an allocation per frame.
+    std::vector<double> radii_;
 };
 
 }  // namespace orvinta

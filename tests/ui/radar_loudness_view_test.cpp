@@ -1,0 +1,290 @@
+#include "ui/radar_loudness_view.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+#include "tests/ui/meter_test_support.h"
+#include "ui/theme.h"
+
+namespace orvinta {
+namespace {
+
+using test::at;
+using test::distance;
+using test::over;
+using test::renderOver;
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+TEST(RadarFunctions, BucketIndexIsThePhaseOfTheCycleInWholeSteps) {
+    EXPECT_EQ(radarBucketIndex(0.0, 60.0, 180), 0);
+    EXPECT_EQ(radarBucketIndex(0.5, 60.0, 180), 1);
+    EXPECT_EQ(radarBucketIndex(30.0, 60.0, 180), 90);
+    EXPECT_EQ(radarBucketIndex(59.999, 60.0, 180), 179);
+    EXPECT_EQ(radarBucketIndex(61.0, 60.0, 180), 3);
+    EXPECT_EQ(radarBucketIndex(7.5, 15.0, 180), 90);
+    // A cycle that is not positive keeps everything at bucket 0.
+    EXPECT_EQ(radarBucketIndex(10.0, 0.0, 180), 0);
+    EXPECT_EQ(radarBucketIndex(10.0, -5.0, 180), 0);
+    EXPECT_EQ(radarBucketIndex(-1.0, 60.0, 180), 0);
+    EXPECT_EQ(radarBucketIndex(kNaN, 60.0, 180), 0);
+}
+
+TEST(RadarFunctions, BucketZeroIsAtTwelveOClockAndAnglesGrowClockwise) {
+    EXPECT_DOUBLE_EQ(radarBucketAngle(0, 180), -90.0);
+    EXPECT_DOUBLE_EQ(radarBucketAngle(45, 180), 0.0);
+    EXPECT_DOUBLE_EQ(radarBucketAngle(90, 180), 90.0);
+    const QPointF top = radarPoint(QPointF(100, 100), 10.0, radarBucketAngle(0, 180));
+    EXPECT_NEAR(top.x(), 100.0, 1e-9);
+    EXPECT_NEAR(top.y(), 90.0, 1e-9);
+    const QPointF right = radarPoint(QPointF(100, 100), 10.0, radarBucketAngle(45, 180));
+    EXPECT_NEAR(right.x(), 110.0, 1e-9);
+    EXPECT_NEAR(right.y(), 100.0, 1e-9);
+}
+
+TEST(RadarFunctions, BucketRadiusShowsAStubForSilenceAndStopsAtTheRim) {
+    const double R = 100.0;
+    EXPECT_DOUBLE_EQ(radarBucketRadius(std::nullopt, -60.0, 0.0, R), 0.0);
+    EXPECT_DOUBLE_EQ(radarBucketRadius(-kInf, -60.0, 0.0, R), 2.5);
+    EXPECT_DOUBLE_EQ(radarBucketRadius(-60.0, -60.0, 0.0, R), 2.5);
+    EXPECT_DOUBLE_EQ(radarBucketRadius(-75.0, -60.0, 0.0, R), 2.5);
+    EXPECT_DOUBLE_EQ(radarBucketRadius(-59.9, -60.0, 0.0, R), 2.5);
+    EXPECT_DOUBLE_EQ(radarBucketRadius(-30.0, -60.0, 0.0, R), 50.0);
+    EXPECT_DOUBLE_EQ(radarBucketRadius(6.0, -60.0, 0.0, R), 100.0);
+}
+
+TEST(RadarFunctions, WedgesFadeFromTheSweepBackwardsAroundTheDial) {
+    EXPECT_DOUBLE_EQ(radarWedgeOpacity(40, 40, 180), 0.9);
+    EXPECT_DOUBLE_EQ(radarWedgeOpacity(41, 40, 180), 0.3);
+    EXPECT_DOUBLE_EQ(radarWedgeOpacity(39, 40, 180), 0.9 - 0.6 / 179.0);
+    EXPECT_DOUBLE_EQ(radarWedgeOpacity(0, 179, 180), 0.3);
+    EXPECT_DOUBLE_EQ(radarWedgeOpacity(0, 0, 1), 0.9);
+}
+
+TEST(RadarFunctions, TargetRingStandsAtTheTargetsPlaceOnTheScale) {
+    EXPECT_DOUBLE_EQ(radarTargetFraction(-12.0, -60.0, 0.0), 0.8);
+    EXPECT_DOUBLE_EQ(radarTargetFraction(-70.0, -60.0, 0.0), 0.0);
+    EXPECT_DOUBLE_EQ(radarTargetFraction(5.0, -60.0, 0.0), 1.0);
+    EXPECT_DOUBLE_EQ(radarTargetFraction(-kInf, -60.0, 0.0), 0.0);
+    EXPECT_DOUBLE_EQ(radarTargetFraction(kNaN, -60.0, 0.0), 0.0);
+}
+
+TEST(RadarFunctions, RecordingOverwritesWithinABucketAndClearsWhenTimeGoesBack) {
+    RadarBuckets buckets(180);
+    double last = -1.0;
+    radarRecord(buckets, last, 0.1, -20.0, -60.0, 60.0);
+    radarRecord(buckets, last, 0.2, -18.0, -60.0, 60.0);  // same third of a second
+    EXPECT_EQ(buckets[0], -18.0);
+    radarRecord(buckets, last, 0.4, -kInf, -60.0, 60.0);  // silence stores the minimum
+    EXPECT_EQ(buckets[1], -60.0);
+    EXPECT_DOUBLE_EQ(last, 0.4);
+
+    // Less than a second back keeps the trace.
+    radarRecord(buckets, last, 30.0, -10.0, -60.0, 60.0);
+    radarRecord(buckets, last, 29.2, -11.0, -60.0, 60.0);
+    EXPECT_EQ(buckets[0], -18.0);
+    EXPECT_EQ(buckets[87], -11.0);
+
+    // More than a second back starts a fresh trace.
+    radarRecord(buckets, last, 5.0, -30.0, -60.0, 60.0);
+    int stored = 0;
+    for (const auto& b : buckets) {
+        stored += b.has_value();
+    }
+    EXPECT_EQ(stored, 1);
+    EXPECT_EQ(buckets[15], -30.0);
+}
+
+// The dashboard's radar panel leaves the radar about 285 points square.
+constexpr double kSide = 285.0;
+
+class RadarViewTest : public ::testing::Test {
+protected:
+    RadarViewTest() {
+        view.setMinLUFS(-60.0);
+        view.setMaxLUFS(0.0);
+        view.setCycleSeconds(60.0);
+        view.setSize(QSizeF(kSide, kSide));
+    }
+
+    QImage render() { return renderOver(view, QSizeF(kSide, kSide)); }
+
+    // Fills every bucket once with the given loudness; the sweep ends on the last bucket.
+    void fillTurn(double lufs) {
+        view.setMomentaryLUFS(lufs);
+        for (int k = 0; k < 180; ++k) {
+            view.setElapsedSeconds(k / 3.0 + 0.1);
+        }
+    }
+
+    // Point at a fraction of the dial radius in the middle of bucket k's wedge.
+    static QPointF inBucket(int k, double fraction) {
+        const double angle = (k + 0.5) * 2.0 - 90.0;
+        return radarPoint(QPointF(kSide / 2, kSide / 2), fraction * R, angle);
+    }
+
+    static constexpr double R = kSide / 2.0 * 0.88;
+    RadarLoudnessView view;
+};
+
+TEST_F(RadarViewTest, FreshRadarDrawsNoWedgeAndTheSweepAtTwelveOClock) {
+    const QImage image = render();
+    int rampPixels = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            rampPixels += distance(image.pixelColor(x, y), Theme::segmentBlueGreen()) < 40;
+        }
+    }
+    EXPECT_EQ(rampPixels, 0);
+    // The sweep lies over the twelve o'clock spoke; three o'clock has the spoke alone.
+    const QColor twelve = at(image, kSide / 2, kSide / 2 - 0.7 * R);
+    const QColor three = at(image, kSide / 2 + 0.7 * R, kSide / 2);
+    EXPECT_GT(twelve.lightness(), three.lightness() + 20);
+    // Corners lie outside the rounded frame.
+    EXPECT_LE(distance(at(image, 0, 0), Theme::windowBackground()), 1);
+    EXPECT_LE(distance(at(image, 20, 2), Theme::canvasBackground()), 1);
+}
+
+TEST_F(RadarViewTest, SilenceDrawsAStubAtTheCentreNotNothing) {
+    fillTurn(-kInf);
+    const QImage stub = render();
+    view.setIdentity(view.identity() + 1);  // same sweep, no trace
+    const QImage clean = render();
+    int changed = 0;
+    for (int y = 0; y < stub.height(); ++y) {
+        for (int x = 0; x < stub.width(); ++x) {
+            if (distance(stub.pixelColor(x, y), clean.pixelColor(x, y)) > 2) {
+                ++changed;
+                EXPECT_LE(std::hypot(x + 0.5 - kSide / 2, y + 0.5 - kSide / 2), 4.0)
+                    << x << "," << y;
+            }
+        }
+    }
+    EXPECT_GT(changed, 0);
+}
+
+TEST_F(RadarViewTest, LoudnessAboveTheScaleIsDrawnUpToTheRimAndNoFurther) {
+    fillTurn(6.0);
+    const QImage full = render();
+    view.setIdentity(view.identity() + 1);
+    const QImage clean = render();
+    // Bucket 170 is 9 steps old when the sweep stands on 179.
+    const double alpha = 0.9 - 0.6 * 9.0 / 179.0;
+    const QPointF inside = inBucket(170, 0.95);
+    const QColor expected =
+        over(Theme::withAlpha(loudnessRampColor(0.95), alpha), at(clean, inside.x(), inside.y()));
+    EXPECT_LE(distance(at(full, inside.x(), inside.y()), expected), 6);
+    const QPointF outside = inBucket(170, 1.06);
+    EXPECT_LE(distance(at(full, outside.x(), outside.y()), at(clean, outside.x(), outside.y())), 2);
+}
+
+TEST_F(RadarViewTest, NewestWedgesAreTheMostOpaqueAndColouredByTheirRadius) {
+    // Wide wedges (10 degrees), so that a probe sees one wedge and no antialiased seam.
+    view.setBucketCount(36);
+    view.setMomentaryLUFS(-3.0);  // 95 % of the radius
+    for (int k = 0; k < 36; ++k) {
+        view.setElapsedSeconds(k * 60.0 / 36.0 + 0.1);
+    }
+    const QImage full = render();
+    view.setIdentity(view.identity() + 1);
+    const QImage clean = render();
+    auto probe = [](int k, double fraction) {
+        return radarPoint(QPointF(kSide / 2, kSide / 2), fraction * R, (k + 0.5) * 10.0 - 90.0);
+    };
+    for (int k : {34, 20, 10, 0}) {
+        const double alpha = 0.9 - 0.6 * (35 - k) / 35.0;
+        for (double fraction : {0.3, 0.86}) {
+            const QPointF p = probe(k, fraction);
+            const QColor expected =
+                over(Theme::withAlpha(loudnessRampColor(fraction), alpha), at(clean, p.x(), p.y()));
+            EXPECT_LE(distance(at(full, p.x(), p.y()), expected), 4)
+                << "bucket " << k << " at " << fraction;
+        }
+    }
+    // Beyond the stored loudness the dial shows through.
+    const QPointF beyond = probe(20, 0.97);
+    EXPECT_LE(distance(at(full, beyond.x(), beyond.y()), at(clean, beyond.x(), beyond.y())), 2);
+}
+
+int yellowOnCircle(const QImage& image, double radius) {
+    int yellow = 0;
+    for (int degree = 0; degree < 360; ++degree) {
+        const QPointF p = radarPoint(QPointF(kSide / 2, kSide / 2), radius, degree);
+        yellow += distance(at(image, p.x(), p.y()), Theme::yellow()) < 70;
+    }
+    return yellow;
+}
+
+TEST_F(RadarViewTest, TargetIsADashedYellowRingAtItsPlaceOnTheScale) {
+    view.setTargetLUFS(-12.0);
+    const QImage image = render();
+    const int onRing = yellowOnCircle(image, 0.8 * R);
+    // Dashes of 8 on and 5 off cover about 60 % of the circle.
+    EXPECT_GT(onRing, 150);
+    EXPECT_LT(onRing, 300);
+    EXPECT_EQ(yellowOnCircle(image, 0.75 * R), 0);
+
+    view.setTargetLUFS(QVariant());
+    EXPECT_EQ(yellowOnCircle(render(), 0.8 * R), 0);
+
+    // A target below the scale shrinks the ring to the centre.
+    view.setTargetLUFS(-70.0);
+    EXPECT_EQ(yellowOnCircle(render(), 0.8 * R), 0);
+}
+
+TEST_F(RadarViewTest, NewIdentityEmptiesTheTrace) {
+    fillTurn(-20.0);
+    view.setIdentity(3);
+    for (const auto& bucket : view.buckets()) {
+        EXPECT_FALSE(bucket.has_value());
+    }
+    EXPECT_DOUBLE_EQ(view.lastElapsed(), -1.0);
+}
+
+TEST_F(RadarViewTest, ChangingTheCycleKeepsTheTrace) {
+    fillTurn(-20.0);
+    view.setCycleSeconds(15.0);
+    int stored = 0;
+    for (const auto& bucket : view.buckets()) {
+        stored += bucket.has_value();
+    }
+    EXPECT_EQ(stored, 180);
+}
+
+TEST_F(RadarViewTest, ChangingTheBucketCountStartsAFreshTraceOfTheNewSize) {
+    fillTurn(-20.0);
+    view.setBucketCount(90);
+    EXPECT_EQ(view.buckets().size(), 90u);
+    view.setElapsedSeconds(59.9);  // the last of 90 buckets
+    EXPECT_EQ(view.buckets().back(), -20.0);
+    view.setBucketCount(0);
+    view.setElapsedSeconds(1.0);
+    EXPECT_TRUE(view.buckets().empty());
+    render();  // draws the dial and the sweep without a trace
+}
+
+TEST_F(RadarViewTest, ElapsedTimeSetWhileQmlBuildsTheItemIsNotRecorded) {
+    RadarLoudnessView built;
+    QQmlParserStatus& status = built;
+    status.classBegin();
+    built.setMomentaryLUFS(-20.0);
+    built.setElapsedSeconds(12.0);
+    status.componentComplete();
+    for (const auto& bucket : built.buckets()) {
+        EXPECT_FALSE(bucket.has_value());
+    }
+    built.setElapsedSeconds(12.1);
+    EXPECT_EQ(built.buckets()[36], -20.0);
+}
+
+TEST_F(RadarViewTest, DrawsInTheLargestCentredSquare) {
+    view.setSize(QSizeF(400.0, 300.0));
+    EXPECT_EQ(view.drawingFrame(), QRectF(50.0, 0.0, 300.0, 300.0));
+}
+
+}  // namespace
+}  // namespace orvinta
