@@ -1,0 +1,41 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import Orvinta.Ui
+
+// One entry of a DarkMenu: monospaced text, a check mark on the selected entry and, when
+// `toolTip` is set, a hover hint.
+MenuItem {
+    id: item
+
+    property string toolTip
+
+    focusPolicy: Qt.NoFocus
+    implicitHeight: 30
+    ToolTip.visible: toolTip.length > 0 && hovered
+    ToolTip.delay: 600
+    ToolTip.text: toolTip
+
+    contentItem: Text {
+        leftPadding: 20
+        text: item.text
+        font.family: Theme.monoFontFamily
+        font.pixelSize: 14
+        font.weight: item.checked ? Font.Bold : Font.Normal
+        color: Theme.white
+        verticalAlignment: Text.AlignVCenter
+    }
+    indicator: Text {
+        x: 8
+        anchors.verticalCenter: parent.verticalCenter
+        visible: item.checked
+        text: "\u2713"
+        font.family: Theme.fontFamily
+        font.pixelSize: 12
+        color: Theme.white
+    }
+    background: Rectangle {
+        implicitWidth: 140
+        radius: 5
+        color: item.highlighted ? Theme.alpha(Theme.accent, 0.6) : "transparent"
+    }
+}
