@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <string_view>
 #include <vector>
 
 #include "measurement/loudness_analyzer.h"
@@ -146,9 +147,17 @@ Result runLibebur128(const std::vector<float>& interleaved) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     const auto programme = makeProgramme();
     const auto blocks = cutIntoBlocks(programme);
+    if (argc > 1 && std::string_view(argv[1]) == "--analyzer-only") {
+        // For a profiler: the analyzer alone, pass after pass, for about five seconds.
+        const auto until = Clock::now() + std::chrono::seconds(5);
+        while (Clock::now() < until) {
+            runAnalyzer(blocks);
+        }
+        return 0;
+    }
     std::vector<float> interleaved(programme[0].size() * kChannels);
     for (std::size_t i = 0; i < programme[0].size(); ++i) {
         for (int c = 0; c < kChannels; ++c) {

@@ -42,12 +42,14 @@ bool allFinite(std::span<const float> samples) {
 }
 
 double sumOfSquares(std::span<const float> samples) {
-    // Four partial sums keep the additions independent of one another.
-    double partial[4] = {0.0, 0.0, 0.0, 0.0};
+    // Eight independent partial sums, so that the additions do not wait on one another and
+    // the compiler can pair them in vector registers.
+    constexpr std::size_t kPartials = 8;
+    double partial[kPartials] = {};
     const std::size_t n = samples.size();
     std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        for (std::size_t k = 0; k < 4; ++k) {
+    for (; i + kPartials <= n; i += kPartials) {
+        for (std::size_t k = 0; k < kPartials; ++k) {
             const double x = static_cast<double>(samples[i + k]);
             partial[k] += x * x;
         }
@@ -56,7 +58,11 @@ double sumOfSquares(std::span<const float> samples) {
         const double x = static_cast<double>(samples[i]);
         partial[0] += x * x;
     }
-    return (partial[0] + partial[1]) + (partial[2] + partial[3]);
+    double sum = 0.0;
+    for (const double p : partial) {
+        sum += p;
+    }
+    return sum;
 }
 
 double elapsedMs(std::chrono::steady_clock::time_point from,
@@ -83,8 +89,7 @@ double LoudnessAnalyzer::HopSums::newest(int hops) const {
 }
 
 LoudnessAnalyzer::LoudnessAnalyzer(int channelCount)
-    : LoudnessAnalyzer(
-          channelCount, [] { return std::chrono::steady_clock::now(); }, printLogLine) {}
+    : LoudnessAnalyzer(channelCount, Clock(), printLogLine) {}
 
 LoudnessAnalyzer::LoudnessAnalyzer(int channelCount, Clock clockSource, LineSink stageLogSink)
     : channels(std::max(channelCount, 1)),
@@ -105,13 +110,16 @@ LoudnessAnalyzer::LoudnessAnalyzer(int channelCount, Clock clockSource, LineSink
             std::make_unique<SpectrumAnalyzer>(spectrumFftSize, sampleRate));
     }
     hopSumSqHistory.resize(count);
-    goniometerPointBuffer.reserve(goniometerMaxPoints);
+    latest.goniometerPoints.reserve(goniometerMaxPoints);
     input.resize(count);
     sanitized.resize(count);
     weighted.resize(count);
     weightedSpans.resize(count);
     hopSquares.resize(count);
 
+    if (!clock) {
+        clock = [] { return std::chrono::steady_clock::now(); };
+    }
     latest.truePeakDBTP.assign(count, kNegativeInfinity);
     latest.maxTruePeakDBTP.assign(count, kNegativeInfinity);
     lastStageLogTime = clock();
@@ -183,28 +191,26 @@ void LoudnessAnalyzer::prepareInput(const ChannelBuffers& buffers) {
 }
 
 void LoudnessAnalyzer::runPhaseStage() {
+    // The snapshot's point list is the goniometer buffer itself, which spares a copy.
+    std::vector<GoniometerPoint>& buffer = latest.goniometerPoints;
     if (channels < 2) {
         latest.phaseCorrelation.reset();
-        goniometerPointBuffer.clear();
-        latest.goniometerPoints.clear();
+        buffer.clear();
         return;
     }
     latest.phaseCorrelation = computePhaseCorrelation(input[0], input[1]);
     const std::vector<GoniometerPoint> points = makeGoniometerPoints(input[0], input[1]);
     const auto maxPoints = static_cast<std::size_t>(goniometerMaxPoints);
     if (points.size() >= maxPoints) {
-        goniometerPointBuffer.assign(points.end() - static_cast<std::ptrdiff_t>(maxPoints),
-                                     points.end());
-    } else {
-        const std::size_t total = goniometerPointBuffer.size() + points.size();
-        if (total > maxPoints) {
-            goniometerPointBuffer.erase(
-                goniometerPointBuffer.begin(),
-                goniometerPointBuffer.begin() + static_cast<std::ptrdiff_t>(total - maxPoints));
-        }
-        goniometerPointBuffer.insert(goniometerPointBuffer.end(), points.begin(), points.end());
+        buffer.assign(points.end() - static_cast<std::ptrdiff_t>(maxPoints), points.end());
+        return;
     }
-    latest.goniometerPoints = goniometerPointBuffer;
+    const std::size_t total = buffer.size() + points.size();
+    if (total > maxPoints) {
+        buffer.erase(buffer.begin(),
+                     buffer.begin() + static_cast<std::ptrdiff_t>(total - maxPoints));
+    }
+    buffer.insert(buffer.end(), points.begin(), points.end());
 }
 
 void LoudnessAnalyzer::evaluateHops(int hops) {
@@ -317,7 +323,6 @@ void LoudnessAnalyzer::resetLoudnessStatistics() {
 }
 
 void LoudnessAnalyzer::resetPhaseAndSpectrum() {
-    goniometerPointBuffer.clear();
     latest.goniometerPoints.clear();
     for (auto& analyzer : spectrumAnalyzers) {
         analyzer->reset();

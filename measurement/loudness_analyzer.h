@@ -47,7 +47,8 @@ public:
     // A channel count below 1 is taken as 1. The stage timing reads the steady clock and
     // prints its line to standard output.
     explicit LoudnessAnalyzer(int channelCount);
-    // The same with another clock and line sink (tests drive the stage timing with these).
+    // The same with another clock and line sink (tests drive the stage timing with these);
+    // an empty clock means the steady clock, an empty sink prints nothing.
     LoudnessAnalyzer(int channelCount, Clock clock, LineSink stageLog);
 
     LoudnessAnalyzer(const LoudnessAnalyzer&) = delete;
@@ -114,7 +115,6 @@ private:
     PowerHistory shortTermHistory;
     std::int64_t samplesSinceLastHop = 0;
     int hopsSinceLastIntegratedUpdate = 0;
-    std::vector<GoniometerPoint> goniometerPointBuffer;
 
     Clock clock;
     LineSink stageLog;

@@ -1,0 +1,88 @@
+// The EBU test signals of Tech 3341 (loudness) and Tech 3342 (loudness range): 1 kHz sines
+// at the given peak levels in dBFS, the same in both channels of a stereo input, with the
+// phase running on across level changes.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <numbers>
+#include <vector>
+
+#include "measurement/loudness_analyzer.h"
+#include "tests/measurement/loudness_signals.h"
+
+namespace orvinta {
+namespace {
+
+using namespace orvinta::testing;
+
+struct Segment {
+    double dbfs;
+    double seconds;
+};
+
+// At 48 kHz a 1 kHz sine repeats every 48 samples, so one period serves the whole signal.
+std::vector<float> tones(std::initializer_list<Segment> segments) {
+    std::array<double, 48> period{};
+    for (std::size_t i = 0; i < period.size(); ++i) {
+        period[i] = std::sin(2.0 * std::numbers::pi * static_cast<double>(i) / 48.0);
+    }
+    std::vector<float> samples;
+    for (const Segment& segment : segments) {
+        const double amplitude = dbToAmplitude(segment.dbfs);
+        const auto frames = static_cast<std::size_t>(std::llround(segment.seconds * kRate));
+        for (std::size_t k = 0; k < frames; ++k) {
+            samples.push_back(static_cast<float>(amplitude * period[samples.size() % 48]));
+        }
+    }
+    return samples;
+}
+
+LoudnessSnapshot measureStereo(const std::vector<float>& samples) {
+    LoudnessAnalyzer analyzer(2);
+    // An awkward block size: hops then read at buffer boundaries off the 100 ms grid.
+    return feed(analyzer, copies(samples, 2), 4096);
+}
+
+TEST(EbuLoudnessSignals, SteadyToneAtMinus23AndMinus33) {
+    const LoudnessSnapshot first = measureStereo(tones({{-23.0, 20.0}}));
+    EXPECT_NEAR(first.momentaryLUFS, -23.0, 0.1);
+    EXPECT_NEAR(first.shortTermLUFS, -23.0, 0.1);
+    EXPECT_NEAR(first.integratedLUFS, -23.0, 0.1);
+
+    const LoudnessSnapshot second = measureStereo(tones({{-33.0, 20.0}}));
+    EXPECT_NEAR(second.momentaryLUFS, -33.0, 0.1);
+    EXPECT_NEAR(second.shortTermLUFS, -33.0, 0.1);
+    EXPECT_NEAR(second.integratedLUFS, -33.0, 0.1);
+}
+
+TEST(EbuLoudnessSignals, GatesKeepTheIntegratedLoudnessOnTheLoudPart) {
+    // Relative gate: the -36 dBFS parts lie more than 10 LU under the -23 part.
+    EXPECT_NEAR(measureStereo(tones({{-36.0, 10.0}, {-23.0, 60.0}, {-36.0, 10.0}})).integratedLUFS,
+                -23.0, 0.1);
+    // Absolute gate as well: -72 dBFS is under -70 LUFS.
+    EXPECT_NEAR(
+        measureStereo(
+            tones({{-72.0, 10.0}, {-36.0, 10.0}, {-23.0, 60.0}, {-36.0, 10.0}, {-72.0, 10.0}}))
+            .integratedLUFS,
+        -23.0, 0.1);
+    // Within 10 LU nothing is gated: the mean of the powers gives -23.
+    EXPECT_NEAR(measureStereo(tones({{-26.0, 20.0}, {-20.0, 20.1}, {-26.0, 20.0}})).integratedLUFS,
+                -23.0, 0.1);
+}
+
+TEST(EbuLoudnessRangeSignals, RangeOfLevelSteps) {
+    EXPECT_NEAR(measureStereo(tones({{-20.0, 20.0}, {-30.0, 20.0}})).loudnessRangeLU, 10.0, 1.0);
+    EXPECT_NEAR(measureStereo(tones({{-20.0, 20.0}, {-15.0, 20.0}})).loudnessRangeLU, 5.0, 1.0);
+    EXPECT_NEAR(measureStereo(tones({{-40.0, 20.0}, {-20.0, 20.0}})).loudnessRangeLU, 20.0, 1.0);
+    EXPECT_NEAR(
+        measureStereo(
+            tones({{-50.0, 20.0}, {-35.0, 20.0}, {-20.0, 20.0}, {-35.0, 20.0}, {-50.0, 20.0}}))
+            .loudnessRangeLU,
+        15.0, 1.0);
+}
+
+}  // namespace
+}  // namespace orvinta
