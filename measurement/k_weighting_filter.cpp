@@ -69,45 +69,55 @@ KWeightingFilter::KWeightingFilter() {
 }
 
 void KWeightingFilter::process(std::span<float> samples) {
+    process(samples, samples);
+}
+
+void KWeightingFilter::process(std::span<const float> input, std::span<float> output) {
     // Local copies let the compiler keep the state in registers across the loop.
     BiquadFilter s1 = stage1;
     BiquadFilter s2 = stage2;
-    for (float& sample : samples) {
-        const double x = static_cast<double>(sample);
-        sample = static_cast<float>(s2.step(s1.step(x)));
+    const float* const in = input.data();
+    float* const out = output.data();
+    const std::size_t frames = std::min(input.size(), output.size());
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double x = static_cast<double>(in[i]);
+        out[i] = static_cast<float>(s2.step(s1.step(x)));
     }
     stage1 = s1;
     stage2 = s2;
 }
 
-void KWeightingFilter::processPair(KWeightingFilter& first, std::span<float> firstSamples,
-                                   KWeightingFilter& second, std::span<float> secondSamples) {
+void KWeightingFilter::processPair(KWeightingFilter& first, KWeightingFilter& second,
+                                   const float* firstIn, const float* secondIn, float* firstOut,
+                                   float* secondOut, std::size_t frames) {
     SectionPair s1(first.stage1, second.stage1);
     SectionPair s2(first.stage2, second.stage2);
-    float* const a = firstSamples.data();
-    float* const b = secondSamples.data();
-    const std::size_t frames = firstSamples.size();
     for (std::size_t i = 0; i < frames; ++i) {
-        Double2 x{static_cast<double>(a[i]), static_cast<double>(b[i])};
+        Double2 x{static_cast<double>(firstIn[i]), static_cast<double>(secondIn[i])};
         s1.step(x);
         s2.step(x);
-        a[i] = static_cast<float>(x[0]);
-        b[i] = static_cast<float>(x[1]);
+        firstOut[i] = static_cast<float>(x[0]);
+        secondOut[i] = static_cast<float>(x[1]);
     }
     s1.store(first.stage1, second.stage1);
     s2.store(first.stage2, second.stage2);
 }
 
 void KWeightingFilter::processChannels(std::span<KWeightingFilter> filters,
-                                       std::span<const std::span<float>> channels) {
-    const std::size_t count = std::min(filters.size(), channels.size());
+                                       std::span<const std::span<const float>> inputs,
+                                       std::span<const std::span<float>> outputs) {
+    const std::size_t count = std::min({filters.size(), inputs.size(), outputs.size()});
+    const auto frames = [&](std::size_t c) {
+        return std::min(inputs[c].size(), outputs[c].size());
+    };
     std::size_t c = 0;
     while (c < count) {
-        if (c + 1 < count && channels[c].size() == channels[c + 1].size()) {
-            processPair(filters[c], channels[c], filters[c + 1], channels[c + 1]);
+        if (c + 1 < count && frames(c) == frames(c + 1)) {
+            processPair(filters[c], filters[c + 1], inputs[c].data(), inputs[c + 1].data(),
+                        outputs[c].data(), outputs[c + 1].data(), frames(c));
             c += 2;
         } else {
-            filters[c].process(channels[c]);
+            filters[c].process(inputs[c], outputs[c]);
             ++c;
         }
     }

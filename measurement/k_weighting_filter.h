@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <span>
 
 namespace orvinta {
@@ -50,21 +51,27 @@ public:
     // through both sections in double precision and is rounded to float only at the end.
     void process(std::span<float> samples);
 
-    // Filters several channels, channels[i] through filters[i], with results identical to
-    // calling filters[i].process(channels[i]) for each i. Neighbouring channels of equal length
-    // run in pairs side by side, so that their independent recursions overlap instead of
-    // waiting on one another (each recursion is bound by the latency of its arithmetic).
-    // Channels without a filter are left alone.
+    // The same, writing the K-weighted input to `output` (which may be the input itself);
+    // min(input.size(), output.size()) samples are filtered.
+    void process(std::span<const float> input, std::span<float> output);
+
+    // Filters several channels, inputs[i] into outputs[i] through filters[i], with results
+    // identical to calling filters[i].process(inputs[i], outputs[i]) for each i. Neighbouring
+    // channels of equal length run in pairs side by side, so that their independent
+    // recursions overlap instead of waiting on one another (each recursion is bound by the
+    // latency of its arithmetic). Channels without a filter or an output are left alone.
     static void processChannels(std::span<KWeightingFilter> filters,
-                                std::span<const std::span<float>> channels);
+                                std::span<const std::span<const float>> inputs,
+                                std::span<const std::span<float>> outputs);
 
     const BiquadFilter& preFilter() const { return stage1; }
     const BiquadFilter& highPass() const { return stage2; }
 
 private:
     // Runs two equally long channels through their filters in one loop, one SIMD lane each.
-    static void processPair(KWeightingFilter& first, std::span<float> firstSamples,
-                            KWeightingFilter& second, std::span<float> secondSamples);
+    static void processPair(KWeightingFilter& first, KWeightingFilter& second, const float* firstIn,
+                            const float* secondIn, float* firstOut, float* secondOut,
+                            std::size_t frames);
 
     BiquadFilter stage1;  // high-shelf pre-filter
     BiquadFilter stage2;  // RLB high-pass

@@ -147,12 +147,13 @@ LoudnessSnapshot LoudnessAnalyzer::process(const ChannelBuffers& buffers) {
         spectrumAnalyzers[c]->push(input[c]);
     }
 
+    // The K-weighting writes each channel's filtered copy straight from the input.
     for (std::size_t c = 0; c < input.size(); ++c) {
-        weighted[c].assign(input[c].begin(), input[c].end());
+        weighted[c].resize(input[c].size());
         weightedSpans[c] = weighted[c];
     }
     const auto kWeightStart = clock();
-    KWeightingFilter::processChannels(kFilters, weightedSpans);
+    KWeightingFilter::processChannels(kFilters, input, weightedSpans);
     const auto kWeightEnd = clock();
     for (std::size_t c = 0; c < input.size(); ++c) {
         ringBuffers[c].write(weightedSpans[c]);

@@ -139,8 +139,9 @@ TEST(KWeightingFilter, OutputDoesNotDependOnHowTheSignalIsCut) {
 }
 
 TEST(KWeightingFilter, ChannelsFilteredTogetherMatchChannelsFilteredAlone) {
-    // Up to six channels, some of unequal length, in several calls: every channel must come
-    // out exactly as if filtered on its own.
+    // Up to six channels, some of unequal length, in several calls, odd channels in place and
+    // even ones into a separate output: every channel must come out exactly as if filtered on
+    // its own.
     for (std::size_t channelCount = 1; channelCount <= 6; ++channelCount) {
         std::vector<std::vector<float>> inputs;
         for (std::size_t c = 0; c < channelCount; ++c) {
@@ -150,18 +151,21 @@ TEST(KWeightingFilter, ChannelsFilteredTogetherMatchChannelsFilteredAlone) {
         std::vector<std::vector<float>> outputs = inputs;
         std::vector<std::size_t> offsets(channelCount, 0);
         for (int call = 0; call < 6; ++call) {
-            std::vector<std::span<float>> spans;
+            std::vector<std::span<const float>> in;
+            std::vector<std::span<float>> out;
             for (std::size_t c = 0; c < channelCount; ++c) {
-                // Channel 2 runs shorter in the odd calls and catches up in the even ones.
+                // Channel 2 runs shorter in the even calls and catches up in the odd ones.
                 std::size_t length = 1500;
                 if (c == 2) {
                     length = call % 2 == 0 ? 1000 : 2000;
                 }
                 length = std::min(length, outputs[c].size() - offsets[c]);
-                spans.push_back(std::span<float>(outputs[c]).subspan(offsets[c], length));
+                const std::vector<float>& source = c % 2 == 0 ? inputs[c] : outputs[c];
+                in.push_back(std::span<const float>(source).subspan(offsets[c], length));
+                out.push_back(std::span<float>(outputs[c]).subspan(offsets[c], length));
                 offsets[c] += length;
             }
-            KWeightingFilter::processChannels(filters, spans);
+            KWeightingFilter::processChannels(filters, in, out);
         }
         for (std::size_t c = 0; c < channelCount; ++c) {
             const std::vector<float> expected = referenceCascade(std::vector<float>(
@@ -179,7 +183,8 @@ TEST(KWeightingFilter, EmptyBufferLeavesTheStateAlone) {
     filter.process(std::span<float>(withEmptyCalls).first(1000));
     filter.process(std::span<float>());
     std::vector<KWeightingFilter> filters(2);
-    KWeightingFilter::processChannels(filters, std::vector<std::span<float>>(2));
+    KWeightingFilter::processChannels(filters, std::vector<std::span<const float>>(2),
+                                      std::vector<std::span<float>>(2));
     filter.process(std::span<float>(withEmptyCalls).subspan(1000));
     EXPECT_EQ(withEmptyCalls, referenceCascade(input));
 }
