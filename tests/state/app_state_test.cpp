@@ -384,6 +384,30 @@ TEST_F(AppStateTest, EngineErrorShowsItsTextAndStops) {
     EXPECT_GT(state.history().size(), 0);
 }
 
+TEST_F(AppStateTest, ErrorOfAStoppedRunDoesNotStopItsSuccessor) {
+    ASSERT_TRUE(startAndWait(state));
+    ASSERT_TRUE(waitForSnapshots(state, 2));
+
+    // The old source fails; its report is queued for the UI thread, which is busy restarting.
+    sources.made[0]->raiseError(std::make_exception_ptr(std::runtime_error("old device gone")));
+    std::this_thread::sleep_for(100ms);
+    QSignalSpy finished(&state, &AppState::startFinished);
+    state.start();
+    ASSERT_TRUE(finished.wait(kWaitMs));
+
+    EXPECT_TRUE(state.isRunning());
+    EXPECT_FALSE(state.errorMessage().has_value());
+    EXPECT_EQ(sources.made[1]->stopCount, 0);
+
+    // With nothing running, a late report is still shown.
+    sources.made[1]->raiseError(std::make_exception_ptr(std::runtime_error("new device gone")));
+    std::this_thread::sleep_for(100ms);
+    state.stop();
+    QTest::qWait(50);
+    EXPECT_EQ(state.errorMessage(), u"new device gone");
+    EXPECT_FALSE(state.isRunning());
+}
+
 TEST_F(AppStateTest, SnapshotsPublishTheSinesLoudnessAndHoldTheMaximum) {
     sources.nextOptions.levelDBFS = -10.0;
     ASSERT_TRUE(startAndWait(state));
