@@ -168,7 +168,14 @@ private:
     bool holding = false;
 };
 
+// Threads of this process. The first thread a process creates may bring a sanitizer's helper
+// thread with it, so a baseline is taken only after one thread has come and gone.
 int threadCount() {
+    static const bool warmedUp = [] {
+        std::thread([] {}).join();
+        return true;
+    }();
+    (void)warmedUp;
     int count = 0;
     if (DIR* dir = opendir("/proc/self/task")) {
         while (const dirent* entry = readdir(dir)) {
