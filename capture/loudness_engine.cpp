@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <future>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
@@ -279,6 +280,9 @@ LoudnessEngine::~LoudnessEngine() {
 }
 
 void LoudnessEngine::start(std::shared_ptr<AudioCaptureSource> newSource) {
+    if (!newSource) {
+        throw std::invalid_argument("LoudnessEngine::start needs a capture source");
+    }
     Impl& d = *impl_;
     const std::weak_ptr<LoudnessEngine> weak = d.weakEngine;
 
