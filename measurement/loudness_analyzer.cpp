@@ -116,6 +116,7 @@ LoudnessAnalyzer::LoudnessAnalyzer(int channelCount, Clock clockSource, LineSink
     weighted.resize(count);
     weightedSpans.resize(count);
     hopSquares.resize(count);
+    rangeScratch.reserve(maxHistoryBlocks);
 
     if (!clock) {
         clock = [] { return std::chrono::steady_clock::now(); };
