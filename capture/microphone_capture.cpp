@@ -21,6 +21,8 @@
 // stream callbacks, the converter, the splitter and onBuffer/onError run on the connection's
 // mainloop thread with that lock held. Because stop() takes the lock and clears `delivering`,
 // no callback runs once stop() has returned.
+// The connection's thread is joined when the source is destroyed or started again, so neither may
+// happen from inside one of the source's own callbacks.
 
 namespace orvinta {
 

@@ -32,6 +32,8 @@
 // the diagnostics, the converter and the callbacks to the owner run on the connection's mainloop
 // thread with that lock held. stop() sets `isStopped` under the lock, so no callback runs once it
 // has returned.
+// The connection's thread is joined when the source is destroyed or started again, so neither may
+// happen from inside one of the source's own callbacks.
 
 namespace orvinta {
 
