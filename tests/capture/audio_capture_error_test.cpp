@@ -8,16 +8,6 @@
 namespace orvinta {
 namespace {
 
-TEST(AudioCaptureError, CasesKeepTheirOrder) {
-    using Kind = AudioCaptureError::Kind;
-    EXPECT_EQ(static_cast<int>(Kind::streamSetupFailed), 0);
-    EXPECT_EQ(static_cast<int>(Kind::noAudioDelivered), 1);
-    EXPECT_EQ(static_cast<int>(Kind::permissionDenied), 2);
-    EXPECT_EQ(static_cast<int>(Kind::noDisplayAvailable), 3);
-    EXPECT_EQ(static_cast<int>(Kind::unsupportedOSVersion), 4);
-    EXPECT_EQ(static_cast<int>(Kind::noInputDeviceAvailable), 5);
-}
-
 TEST(AudioCaptureError, StreamSetupFailureAppendsItsTextAndNothingElse) {
     const auto error = AudioCaptureError::streamSetupFailed("Connection refused");
     EXPECT_EQ(error.kind(), AudioCaptureError::Kind::streamSetupFailed);

@@ -213,14 +213,6 @@ TEST(AudioFormatConverter, IntegerFormatsScaleToFullScaleOne) {
     }
 }
 
-TEST(AudioFormatConverter, DoubleSamplesNarrowToFloat) {
-    AudioFormatConverter converter(1);
-    auto input = floatBuffer<double>({{0.25, -0.75, 1.25}}, 48000.0, true);
-    const auto out = converter.convert(input.view());
-    ASSERT_TRUE(out);
-    EXPECT_EQ((*out)[0], (std::vector<float>{0.25f, -0.75f, 1.25f}));
-}
-
 TEST(AudioFormatConverter, NonFiniteSamplesBecomeSilence) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
@@ -234,10 +226,10 @@ TEST(AudioFormatConverter, NonFiniteSamplesBecomeSilence) {
     {
         // A double beyond float range would turn into an infinity on narrowing.
         AudioFormatConverter converter(1);
-        auto input = floatBuffer<double>({{nan, 1e300, -inf, 0.5}}, 48000.0, true);
+        auto input = floatBuffer<double>({{nan, 1e300, -inf, 0.5, -0.75}}, 48000.0, true);
         const auto out = converter.convert(input.view());
         ASSERT_TRUE(out);
-        EXPECT_EQ((*out)[0], (std::vector<float>{0.0f, 0.0f, 0.0f, 0.5f}));
+        EXPECT_EQ((*out)[0], (std::vector<float>{0.0f, 0.0f, 0.0f, 0.5f, -0.75f}));
     }
     {
         // Through the resampler: one NaN must not spread over its filter history.
