@@ -62,6 +62,19 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& overrid
 
 // Starts a program with the given standard streams (-1: /dev/null); returns its pid.
 pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+            int stdinFd, int stdoutFd, int stderrFd);
+
+// The same for a long-running child (the daemon, players, recorders): it is killed when the
+// thread that started it ends, so a crashed or killed test leaves no daemon behind.
+pid_t spawnTiedToUs(std::vector<std::string> arguments, const std::vector<std::string>& environment,
+                    int stdinFd) {
+    if (access("/usr/bin/setpriv", X_OK) == 0) {
+        arguments.insert(arguments.begin(), {"/usr/bin/setpriv", "--pdeathsig", "KILL", "--"});
+    }
+    return spawn(arguments, environment, stdinFd, -1, -1);
+}
+
+pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
             int stdinFd, int stdoutFd, int stderrFd) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -323,7 +336,7 @@ void PrivatePulseServer::start() {
         // Keep the daemon off the user's session bus.
         "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (directory_ / "no-bus").string(),
     });
-    daemonPid_ = spawn(arguments, environment, -1, -1, -1);
+    daemonPid_ = spawnTiedToUs(arguments, environment, -1);
 
     const auto deadline = std::chrono::steady_clock::now() + kReadyTimeout;
     int attempts = 1;
@@ -335,7 +348,7 @@ void PrivatePulseServer::start() {
             if (attempts++ < 3) {
                 refusingPort_ = freeLocalPort();
                 writeConfiguration();
-                daemonPid_ = spawn(arguments, environment, -1, -1, -1);
+                daemonPid_ = spawnTiedToUs(arguments, environment, -1);
                 continue;
             }
             throw std::runtime_error("the private sound server exited at start:\n" + daemonLog());
@@ -428,12 +441,12 @@ void PrivatePulseServer::playSine(const std::string& sinkName, int channels, uns
     auto player = std::make_unique<Player>();
     player->socket = sockets[0];
     try {
-        player->pid =
-            spawn({"pacat", "--playback", "--raw", "--server=" + serverAddress(),
-                   "--device=" + sinkName, "--format=float32le", "--rate=" + std::to_string(rate),
-                   "--channels=" + std::to_string(channels), "--latency-msec=20", "--volume=65536",
-                   "--client-name=" + clientName, "--stream-name=sine"},
-                  clientEnvironment(), sockets[1], -1, -1);
+        player->pid = spawnTiedToUs(
+            {"pacat", "--playback", "--raw", "--server=" + serverAddress(), "--device=" + sinkName,
+             "--format=float32le", "--rate=" + std::to_string(rate),
+             "--channels=" + std::to_string(channels), "--latency-msec=20", "--volume=65536",
+             "--client-name=" + clientName, "--stream-name=sine"},
+            clientEnvironment(), sockets[1]);
     } catch (...) {
         close(sockets[1]);
         throw;
@@ -498,10 +511,10 @@ void PrivatePulseServer::stopPlayback() {
 
 void PrivatePulseServer::keepMonitorWarm(const std::string& sinkName) {
     auto recorder = std::make_unique<Player>();
-    recorder->pid =
-        spawn({"parec", "--raw", "--server=" + serverAddress(), "--device=" + sinkName + ".monitor",
-               "--latency-msec=20", "--client-name=orvinta-test-warm-recorder"},
-              clientEnvironment(), -1, -1, -1);
+    recorder->pid = spawnTiedToUs(
+        {"parec", "--raw", "--server=" + serverAddress(), "--device=" + sinkName + ".monitor",
+         "--latency-msec=20", "--client-name=orvinta-test-warm-recorder"},
+        clientEnvironment(), -1);
     players_.push_back(std::move(recorder));
 }
 

@@ -24,7 +24,9 @@ namespace orvinta::testing {
 // anonymous access off and a cookie no client has, so that clients pointed there are refused
 // with "Access denied".
 //
-// Not thread-safe: drive one server from one test thread. The destructor stops the daemon and
+// Not thread-safe: drive one server from one test thread, one that outlives the server. The daemon
+// and its helpers are tied to the thread that started them and are killed when it ends, so that a
+// crashed test leaves no daemon running. The destructor stops the daemon and
 // every child process, and removes the temporary directory.
 class PrivatePulseServer {
 public:
