@@ -429,18 +429,20 @@ TEST(LoudnessAnalyzer, PhaseAndSpectrumResetClearsTheDisplayAnalyzersOnly) {
 }
 
 TEST(LoudnessAnalyzer, GoniometerKeepsTheNewest2000Points) {
-    LoudnessAnalyzer analyzer(2);
     const std::vector<float> left = programme(kFramesPerSecond, 8);
     const std::vector<float> right = programme(kFramesPerSecond, 9);
+    LoudnessAnalyzer analyzer(2);
+    LoudnessAnalyzer lastBlockOnly(2);
     const LoudnessSnapshot s = feed(analyzer, {left, right}, 4096);
     ASSERT_EQ(s.goniometerPoints.size(), 2000u);
-    // The newest point belongs to the last sample pair taken from the last buffer.
-    const std::size_t lastBlockStart = (left.size() - 1) / 4096 * 4096;
-    const std::size_t lastTaken = lastBlockStart + (left.size() - 1 - lastBlockStart) / 24 * 24;
-    const float l = left[lastTaken];
-    const float r = right[lastTaken];
-    EXPECT_NEAR(s.goniometerPoints.back().x, (r - l) / std::sqrt(2.0f), 1e-6f);
-    EXPECT_NEAR(s.goniometerPoints.back().y, (l + r) / std::sqrt(2.0f), 1e-6f);
+    // The newest points are those of the last buffer, last.
+    const std::size_t lastStart = (left.size() - 1) / 4096 * 4096;
+    const LoudnessSnapshot last = lastBlockOnly.process(
+        {{left.begin() + static_cast<std::ptrdiff_t>(lastStart), left.end()},
+         {right.begin() + static_cast<std::ptrdiff_t>(lastStart), right.end()}});
+    ASSERT_FALSE(last.goniometerPoints.empty());
+    EXPECT_TRUE(std::equal(last.goniometerPoints.rbegin(), last.goniometerPoints.rend(),
+                           s.goniometerPoints.rbegin()));
 
     LoudnessAnalyzer mono(1);
     const LoudnessSnapshot m = feed(mono, {left}, 4096);
