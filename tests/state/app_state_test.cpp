@@ -410,7 +410,6 @@ TEST_F(AppStateTest, ErrorOfAStoppedRunDoesNotStopItsSuccessor) {
 
 TEST_F(AppStateTest, SnapshotsPublishTheSinesLoudnessAndHoldTheMaximum) {
     sources.nextOptions.levelDBFS = -10.0;
-    ASSERT_TRUE(startAndWait(state));
     QSignalSpy momentarySpy(&state, &AppState::momentaryLUFSChanged);
     QSignalSpy shortTermSpy(&state, &AppState::shortTermLUFSChanged);
     QSignalSpy peakSpy(&state, &AppState::truePeakDBTPChanged);
@@ -418,6 +417,7 @@ TEST_F(AppStateTest, SnapshotsPublishTheSinesLoudnessAndHoldTheMaximum) {
     QSignalSpy spectrumSpy(&state, &AppState::spectrumDBChanged);
     QSignalSpy elapsedSpy(&state, &AppState::elapsedSecondsChanged);
     QSignalSpy correlationSpy(&state, &AppState::phaseCorrelationChanged);
+    ASSERT_TRUE(startAndWait(state));
 
     // A 1 kHz sine at the same level in both channels reads its level in LUFS: the K-weighting
     // gain at 1 kHz cancels the -0.691 dB offset, and two channels of mean square A^2/2 add up
