@@ -1,5 +1,6 @@
 #include "ui/radar_loudness_view.h"
 
+#include <QConicalGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
@@ -96,6 +97,49 @@ double radarTargetFraction(double targetLUFS, double minLUFS, double maxLUFS) {
         return 0.0;
     }
     return std::min(t, 1.0);
+}
+
+QPolygonF radarTracePolygon(const RadarBuckets& buckets, QPointF centre, double dialRadius,
+                            double minLUFS, double maxLUFS) {
+    QPolygonF polygon;
+    const int count = static_cast<int>(buckets.size());
+    polygon.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        const double r =
+            radarBucketRadius(buckets[static_cast<std::size_t>(i)], minLUFS, maxLUFS, dialRadius);
+        polygon.append(radarPoint(centre, r, radarBucketAngle(i, count)));
+    }
+    return polygon;
+}
+
+QGradientStops radarAgeOpacityStops(int bucketCount) {
+    QGradientStops stops;
+    if (bucketCount <= 0) {
+        return stops;
+    }
+    // Position p on a conical gradient that starts at twelve o'clock runs counter-clockwise, so
+    // the bucket r steps clockwise of the start covers p in [1 - (r + 1) / n, 1 - r / n]. With
+    // the sweep at the start, bucket r is (n - r) mod n steps old.
+    const double n = bucketCount;
+    constexpr double kEdge = 1e-7;
+    stops.reserve(2 * bucketCount);
+    for (int r = bucketCount - 1; r >= 0; --r) {
+        const QColor colour =
+            Theme::withAlpha(Theme::black(), radarWedgeOpacity(r, 0, bucketCount));
+        const double low = 1.0 - (r + 1) / n;
+        const double high = 1.0 - r / n;
+        stops.append({r == bucketCount - 1 ? 0.0 : low + kEdge, colour});
+        stops.append({r == 0 ? 1.0 : high - kEdge, colour});
+    }
+    return stops;
+}
+
+double radarAgeGradientAngle(int currentBucket, int bucketCount) {
+    if (bucketCount <= 0) {
+        return 90.0;
+    }
+    // Twelve o'clock is 90 degrees counter-clockwise of three; the sweep turns clockwise.
+    return 90.0 - 360.0 * currentBucket / bucketCount;
 }
 
 void radarRecord(RadarBuckets& buckets, double& lastElapsed, double elapsedSeconds,
@@ -235,7 +279,8 @@ void RadarLoudnessView::ensureCache(QSizeF side, qreal dpr) {
     dialLayer_ = makeTransparentLayer(side, dpr);
     // The disc is used as a brush texture, placed by a transform, so it carries no pixel ratio.
     rampDisc_ = makeTransparentLayer(side * dpr, 1.0);
-    if (dialLayer_.isNull() || rampDisc_.isNull()) {
+    wedgeLayer_ = makeTransparentLayer(side, dpr);
+    if (dialLayer_.isNull() || rampDisc_.isNull() || wedgeLayer_.isNull()) {
         return;
     }
 
@@ -342,37 +387,29 @@ void RadarLoudnessView::paint(QPainter* painter) {
 
     const bool anyStored =
         std::any_of(buckets_.begin(), buckets_.end(), [](const auto& v) { return v.has_value(); });
-    if (count > 0 && anyStored && !rampDisc_.isNull()) {
-        // Every wedge is filled with the same cached disc of the ramp, only at its own opacity:
-        // the colours of a radial ramp per wedge without building a gradient.
+    if (count > 0 && anyStored && !rampDisc_.isNull() && !wedgeLayer_.isNull()) {
+        // The wedges of neighbouring buckets share their edges, so together they form one
+        // polygon around the centre: filled at once with the cached ramp disc as its texture it
+        // has no seams between wedges. The age of each bucket then fades it: a conical ramp of
+        // opacities, one step per bucket, turned with the sweep, keeps that much of every pixel.
+        if (ageStopsCount_ != count) {
+            ageStops_ = radarAgeOpacityStops(count);
+            ageStopsCount_ = count;
+        }
+        wedgeLayer_.fill(Qt::transparent);
+        QPainter layer(&wedgeLayer_);
+        layer.setRenderHint(QPainter::Antialiasing);
+        layer.setPen(Qt::NoPen);
         QBrush ramp(rampDisc_);
-        QTransform placement;
-        placement.translate(area.left(), area.top());
-        placement.scale(1.0 / dpr, 1.0 / dpr);
-        ramp.setTransform(placement);
-        radii_.resize(static_cast<std::size_t>(count));
-        for (int i = 0; i < count; ++i) {
-            radii_[static_cast<std::size_t>(i)] =
-                radarBucketRadius(buckets_[static_cast<std::size_t>(i)], minLUFS_, maxLUFS_, R);
-        }
-        const QPointF centre = area.topLeft() + c;
-        painter->save();
-        painter->setRenderHint(QPainter::Antialiasing);
-        painter->setPen(Qt::NoPen);
-        painter->setBrush(ramp);
-        for (int i = 0; i < count; ++i) {
-            const int j = i + 1 < count ? i + 1 : 0;
-            const double ri = radii_[static_cast<std::size_t>(i)];
-            const double rj = radii_[static_cast<std::size_t>(j)];
-            if (ri <= 0.0 && rj <= 0.0) {
-                continue;
-            }
-            const QPointF wedge[3] = {centre, radarPoint(centre, ri, radarBucketAngle(i, count)),
-                                      radarPoint(centre, rj, radarBucketAngle(j, count))};
-            painter->setOpacity(radarWedgeOpacity(i, current, count));
-            painter->drawPolygon(wedge, 3);
-        }
-        painter->restore();
+        ramp.setTransform(QTransform::fromScale(1.0 / dpr, 1.0 / dpr));
+        layer.setBrush(ramp);
+        layer.drawPolygon(radarTracePolygon(buckets_, c, R, minLUFS_, maxLUFS_));
+        QConicalGradient age(c, radarAgeGradientAngle(current, count));
+        age.setStops(ageStops_);
+        layer.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+        layer.fillRect(QRectF(QPointF(0.0, 0.0), area.size()), age);
+        layer.end();
+        painter->drawImage(area.topLeft(), wedgeLayer_);
     }
 
     // Sweep, in whole buckets.

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QGradient>
 #include <QImage>
 #include <QPointF>
+#include <QPolygonF>
 #include <QQuickPaintedItem>
 #include <QRectF>
 #include <QVariant>
@@ -45,6 +47,20 @@ double radarWedgeOpacity(int index, int currentBucket, int bucketCount);
 // at most 1, and 0 for a target that is not finite or not above minLUFS.
 double radarTargetFraction(double targetLUFS, double minLUFS, double maxLUFS);
 
+// The outline of all wedges at once: the corner of every bucket (the centre for an empty one)
+// in bucket order. Wedge i is the triangle from the centre to corners i and i + 1, so the
+// triangles tile this polygon.
+QPolygonF radarTracePolygon(const RadarBuckets& buckets, QPointF centre, double dialRadius,
+                            double minLUFS, double maxLUFS);
+
+// Opacity stops of a conical gradient that starts at twelve o'clock: every bucket's wedge
+// opacity while the sweep stands on bucket 0, one flat step per bucket.
+QGradientStops radarAgeOpacityStops(int bucketCount);
+
+// Start angle of that conical gradient (degrees counter-clockwise from three o'clock) that puts
+// its step for the current bucket under the sweep.
+double radarAgeGradientAngle(int currentBucket, int bucketCount);
+
 // Records a new elapsed time: clears every bucket when time went back by more than a second,
 // then stores the momentary loudness (minLUFS in silence) in the bucket of e.
 void radarRecord(RadarBuckets& buckets, double& lastElapsed, double elapsedSeconds,
@@ -57,8 +73,9 @@ QRectF radarDrawingRect(QSizeF size);
 // twelve o'clock, one wedge per angular step, the newest most opaque, with a dashed target
 // ring. Lives on the UI thread and keeps the per-step history itself, which a change of
 // `identity` discards. The dial, rings, captions and target ring are cached as one image per
-// size and scale; every wedge is filled with one cached disc of the loudness ramp as a texture
-// at its own opacity, so a frame builds no gradient at all.
+// size and scale; the wedges are filled as one polygon with a cached disc of the loudness ramp
+// as texture and faded by a conical opacity ramp whose stops are cached, so a frame builds no
+// gradient table and draws no seams between wedges.
 class RadarLoudnessView : public QQuickPaintedItem {
     Q_OBJECT
     QML_ELEMENT
@@ -155,8 +172,11 @@ private:
     QImage dialLayer_;
     // The loudness ramp as a disc: each pixel coloured by its distance from the centre.
     QImage rampDisc_;
-    // Wedge corner radii of the current frame, kept to avoid an allocation per frame.
-    std::vector<double> radii_;
+    // The frame's wedges before they are drawn; reused.
+    QImage wedgeLayer_;
+    // Wedge opacities by age for ageStopsCount_ buckets.
+    QGradientStops ageStops_;
+    int ageStopsCount_ = -1;
 };
 
 }  // namespace orvinta
