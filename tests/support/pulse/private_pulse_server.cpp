@@ -440,11 +440,13 @@ void PrivatePulseServer::playSine(const std::string& sinkName, int channels, uns
     }
     auto player = std::make_unique<Player>();
     player->socket = sockets[0];
+    // A quarter second of buffer keeps the sine free of underruns on a busy machine; the level
+    // it plays is then exactly the level that was asked for.
     try {
         player->pid = spawnTiedToUs(
             {"pacat", "--playback", "--raw", "--server=" + serverAddress(), "--device=" + sinkName,
              "--format=float32le", "--rate=" + std::to_string(rate),
-             "--channels=" + std::to_string(channels), "--latency-msec=20", "--volume=65536",
+             "--channels=" + std::to_string(channels), "--latency-msec=250", "--volume=65536",
              "--client-name=" + clientName, "--stream-name=sine"},
             clientEnvironment(), sockets[1]);
     } catch (...) {
