@@ -264,6 +264,9 @@ void AppState::finishStart(std::exception_ptr error) {
     history_.clear();
     emit historyChanged();
     pointID_ = 0;
+    // The maximum covers the current run only; a previous run's (or source's) peak must not
+    // stand over the new one.
+    setMaxMomentaryLUFS(kNegativeInfinity);
     setElapsedSeconds(0.0);
     startTime_ = relay_->monotonicNow();
     setRunning(true);

@@ -462,6 +462,21 @@ TEST_F(AppStateTest, SnapshotsPublishTheSinesLoudnessAndHoldTheMaximum) {
     EXPECT_NEAR(state.maxMomentaryLUFS(), -10.0, 0.2);
 }
 
+TEST_F(AppStateTest, MaximumMomentaryStartsAfreshWithEachRun) {
+    sources.nextOptions.levelDBFS = -10.0;
+    ASSERT_TRUE(startAndWait(state));
+    ASSERT_TRUE(waitFor([&] { return std::abs(state.maxMomentaryLUFS() - -10.0) < 0.2; }));
+    state.stop();
+
+    sources.nextOptions.levelDBFS = -30.0;
+    QSignalSpy finished(&state, &AppState::startFinished);
+    state.start();
+    ASSERT_TRUE(finished.wait(kWaitMs));
+    EXPECT_EQ(state.maxMomentaryLUFS(), kSilence);
+    ASSERT_TRUE(waitFor([&] { return std::abs(state.momentaryLUFS() - -30.0) < 0.2; }));
+    EXPECT_NEAR(state.maxMomentaryLUFS(), -30.0, 0.2);
+}
+
 TEST_F(AppStateTest, OppositeChannelsReadACorrelationOfMinusOne) {
     sources.nextOptions.invertRight = true;
     ASSERT_TRUE(startAndWait(state));
