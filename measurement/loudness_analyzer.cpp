@@ -132,8 +132,8 @@ LoudnessSnapshot LoudnessAnalyzer::process(const ChannelBuffers& buffers) {
         return latest;
     }
     const auto frames = static_cast<std::int64_t>(buffers[0].size());
-    const auto t0 = clock();
     prepareInput(buffers);
+    const auto t0 = clock();
 
     for (std::size_t c = 0; c < input.size(); ++c) {
         TruePeakDetector& detector = truePeakDetectors[c];

@@ -121,6 +121,8 @@ private:
     StageTimes stageTimes;
     std::chrono::steady_clock::time_point lastStageLogTime;
 
+    // The current measurements; its goniometer list is also the goniometer point buffer
+    // (newest last, at most goniometerMaxPoints).
     LoudnessSnapshot latest;
 
     // Working memory reused from call to call; it grows to the largest buffer seen.
