@@ -484,7 +484,7 @@ void MeterBarView::paint(QPainter* painter) {
     if (width() <= 0.0 || height() <= 0.0) {
         return;
     }
-    const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+    const qreal dpr = paintScale(painter);
     ensureCache(dpr);
     const MeterBarLayout& layout = layout_;
     const QRectF bar = layout.bar;

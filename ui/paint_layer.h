@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QImage>
+#include <QPaintDevice>
+#include <QPainter>
 #include <QSizeF>
 
+#include <algorithm>
 #include <cmath>
 
 namespace orvinta {
@@ -19,6 +22,15 @@ inline QImage makeTransparentLayer(QSizeF size, qreal dpr) {
     image.setDevicePixelRatio(dpr);
     image.fill(Qt::transparent);
     return image;
+}
+
+// Device pixels per point of a painter: the surface's pixel ratio times the scale of the
+// painter's transform, so that caches drawn at this resolution meet the surface one to one.
+inline qreal paintScale(const QPainter* painter) {
+    const qreal device = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+    const qreal transform = std::sqrt(std::abs(painter->worldTransform().determinant()));
+    const qreal scale = device * (transform > 0.0 ? transform : 1.0);
+    return std::isfinite(scale) && scale > 0.0 ? std::min(scale, 8.0) : 1.0;
 }
 
 }  // namespace orvinta

@@ -376,7 +376,7 @@ void RadarLoudnessView::paint(QPainter* painter) {
     if (area.width() <= 0.0) {
         return;
     }
-    const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+    const qreal dpr = paintScale(painter);
     ensureCache(area.size(), dpr);
     painter->drawImage(area.topLeft(), dialLayer_);
 

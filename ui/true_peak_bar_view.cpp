@@ -296,7 +296,7 @@ void TruePeakBarView::paint(QPainter* painter) {
     if (width() <= 0.0 || height() <= 0.0) {
         return;
     }
-    const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+    const qreal dpr = paintScale(painter);
     ensureCache(dpr);
     const QRectF bar = layout_.bar;
 
