@@ -1,0 +1,386 @@
+// The real application under a virtual X display, metering from a private PulseAudio server:
+// keys typed into its window, its log lines, and what its window shows, compared with the same
+// dashboard rendered offscreen in this process.
+
+#include <QImage>
+#include <QProcess>
+#include <QQuickItem>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/app/dashboard_fixture.h"
+#include "tests/support/pulse/private_pulse_server.h"
+
+namespace orvinta::testing {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+const fs::path kOutputDirectory = fs::path(ORVINTA_APP_TEST_OUTPUT_DIR);
+
+// A child process with its standard output and error in files.
+class Child {
+public:
+    Child(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& env,
+          const fs::path& stdoutPath, const fs::path& stderrPath, int extraFd = -1) {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            for (const auto& [name, value] : env) {
+                if (value.empty()) {
+                    ::unsetenv(name.c_str());
+                } else {
+                    ::setenv(name.c_str(), value.c_str(), 1);
+                }
+            }
+            const int out = ::open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = ::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(out, 1);
+            ::dup2(err, 2);
+            if (extraFd >= 0) {
+                ::dup2(extraFd, 3);
+            }
+            std::vector<char*> argv;
+            for (const auto& argument : arguments) {
+                argv.push_back(const_cast<char*>(argument.c_str()));
+            }
+            argv.push_back(nullptr);
+            ::execvp(argv[0], argv.data());
+            ::_exit(127);
+        }
+    }
+    ~Child() { terminate(); }
+
+    pid_t pid() const { return pid_; }
+    bool isAlive() {
+        if (pid_ <= 0) {
+            return false;
+        }
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            exitStatus_ = status;
+            pid_ = -1;
+            return false;
+        }
+        return true;
+    }
+    // Waits up to `timeout` for the child to end by itself; returns its wait status.
+    std::optional<int> waitForExit(std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (!isAlive()) {
+                return exitStatus_;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return std::nullopt;
+    }
+    void terminate() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            if (!waitForExit(3000ms)) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, nullptr, 0);
+            }
+            pid_ = -1;
+        }
+    }
+
+private:
+    pid_t pid_ = -1;
+    std::optional<int> exitStatus_;
+};
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Waits until `path` contains `needle` after position `from`; returns the position or npos.
+std::size_t waitForText(const fs::path& path, const std::string& needle, std::size_t from,
+                        std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    do {
+        const std::string text = readFile(path);
+        const std::size_t found = text.find(needle, from);
+        if (found != std::string::npos) {
+            return found;
+        }
+        std::this_thread::sleep_for(50ms);
+    } while (std::chrono::steady_clock::now() < deadline);
+    return std::string::npos;
+}
+
+// Runs a command to its end and returns its standard output.
+std::string run(const std::vector<std::string>& arguments, const std::string& display) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(display));
+    process.setProcessEnvironment(env);
+    QStringList rest;
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        rest << QString::fromStdString(arguments[i]);
+    }
+    process.start(QString::fromStdString(arguments[0]), rest);
+    process.waitForFinished(20000);
+    return process.readAllStandardOutput().toStdString();
+}
+
+// A virtual X display on a free number, started and stopped by the test.
+class VirtualDisplay {
+public:
+    VirtualDisplay() {
+        int fds[2];
+        if (::pipe(fds) != 0) {
+            return;
+        }
+        xvfb_ = std::make_unique<Child>(
+            std::vector<std::string>{"Xvfb", "-displayfd", "3", "-screen", "0", "1920x1200x24",
+                                     "-nolisten", "tcp"},
+            std::map<std::string, std::string>{}, kOutputDirectory / "e2e-xvfb.out",
+            kOutputDirectory / "e2e-xvfb.err", fds[1]);
+        ::close(fds[1]);
+        std::string number;
+        char c = 0;
+        while (::read(fds[0], &c, 1) == 1 && c != '\n') {
+            number.push_back(c);
+        }
+        ::close(fds[0]);
+        if (!number.empty()) {
+            name_ = ":" + number;
+        }
+    }
+    const std::string& name() const { return name_; }
+
+private:
+    std::unique_ptr<Child> xvfb_;
+    std::string name_;
+};
+
+// The dashboard's layout and text renderings, from the same QML drawn offscreen here.
+struct Reference {
+    QRect rect;
+    std::map<std::string, QImage> renderings;
+};
+
+QImage crop(const QImage& image, QRect rect) { return image.copy(rect).convertToFormat(QImage::Format_RGB32); }
+
+// Mean absolute difference per channel, 0 ... 255.
+double distance(const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) {
+        return std::numeric_limits<double>::infinity();
+    }
+    double sum = 0.0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QColor p = a.pixelColor(x, y);
+            const QColor q = b.pixelColor(x, y);
+            sum += std::abs(p.red() - q.red()) + std::abs(p.green() - q.green()) +
+                   std::abs(p.blue() - q.blue());
+        }
+    }
+    return sum / (3.0 * a.width() * a.height());
+}
+
+// The candidate whose rendering is nearest to the screenshot's region, with the margin to the
+// second nearest.
+std::pair<std::string, double> nearest(const QImage& screenshot, const Reference& reference) {
+    const QImage actual = crop(screenshot, reference.rect);
+    std::vector<std::pair<double, std::string>> ranked;
+    for (const auto& [label, image] : reference.renderings) {
+        ranked.emplace_back(distance(actual, image), label);
+    }
+    std::sort(ranked.begin(), ranked.end());
+    const double margin = ranked.size() > 1 ? ranked[1].first - ranked[0].first : 0.0;
+    return {ranked[0].second, margin};
+}
+
+class ApplicationEndToEnd : public ::testing::Test {
+protected:
+    QImage screenshot(const std::string& display, const std::string& name) {
+        const fs::path path = kOutputDirectory / (name + ".png");
+        run({"import", "-window", windowId_, path.string()}, display);
+        return QImage(QString::fromStdString(path.string())).convertToFormat(QImage::Format_RGB32);
+    }
+    void key(const std::string& display, const std::string& keys) {
+        run({"xdotool", "windowfocus", "--sync", windowId_}, display);
+        run({"xdotool", "key", "--delay", "30", keys}, display);
+        std::this_thread::sleep_for(250ms);
+    }
+    void click(const std::string& display, QPoint point) {
+        run({"xdotool", "mousemove", "--window", windowId_, std::to_string(point.x()),
+             std::to_string(point.y()), "click", "1"},
+            display);
+        std::this_thread::sleep_for(300ms);
+    }
+
+    std::string windowId_;
+};
+
+TEST_F(ApplicationEndToEnd, MetersKeysResetsSwitchesSourceAndSurvivesTheSoundServer) {
+    fs::create_directories(kOutputDirectory);
+
+    // References: the layout and the texts the window must show, drawn offscreen here.
+    Reference target;
+    Reference range;
+    Reference integrated;
+    QRect banner;
+    QPoint inputPicker;
+    {
+        DashboardFixture dashboard;
+        target.rect = dashboard.sceneRect("targetChipText").toAlignedRect();
+        range.rect = dashboard.sceneRect("rangeChipText").toAlignedRect();
+        integrated.rect = dashboard.sceneRect("integratedText").toAlignedRect().adjusted(0, 0, 60, 0);
+        inputPicker = dashboard.sceneRect("inputSourcePicker").center().toPoint();
+        for (double delta : {0.0, 0.5, -0.5}) {
+            dashboard.state().setTargetOverrideLUFSVariant(-23.0 + delta);
+            target.renderings[QString::number(-23.0 + delta, 'f', 1).toStdString()] =
+                crop(dashboard.grab(), target.rect);
+        }
+        dashboard.state().setTargetOverrideLUFSVariant(-22.5);
+        for (double outer : {-3.5, -3.0, -2.5}) {
+            dashboard.state().setRadarOuterLUFS(outer);
+            range.renderings[QString::number(outer + 22.5, 'f', 1).toStdString()] =
+                crop(dashboard.grab(), range.rect);
+        }
+        integrated.renderings["none"] = crop(dashboard.grab(), integrated.rect);
+        LoudnessSnapshot snapshot;
+        snapshot.integratedLUFS = -20.0;
+        dashboard.state().applySnapshot(snapshot);
+        integrated.renderings["measured"] = crop(dashboard.grab(), integrated.rect);
+        dashboard.state().setErrorMessageText(QStringLiteral("x"));
+        dashboard.grab();
+        banner = dashboard.sceneRect("errorBanner").toAlignedRect();
+    }
+
+    PrivatePulseServer server;
+    server.start();
+    server.exportToEnvironment();
+    server.playSineIntoMicrophone(0.1);  // -20 dBFS, 1 kHz
+
+    VirtualDisplay display;
+    ASSERT_FALSE(display.name().empty()) << readFile(kOutputDirectory / "e2e-xvfb.err");
+
+    const fs::path log = kOutputDirectory / "e2e-app.log";
+    const fs::path errors = kOutputDirectory / "e2e-app.err";
+    Child app({ORVINTA_APP_PATH},
+              {{"DISPLAY", display.name()}, {"QT_QPA_PLATFORM", "xcb"}, {"XDG_RUNTIME_DIR", ""}},
+              log, errors);
+
+    windowId_ = run({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Orvinta$"},
+                    display.name());
+    while (!windowId_.empty() && std::isspace(static_cast<unsigned char>(windowId_.back()))) {
+        windowId_.pop_back();
+    }
+    ASSERT_FALSE(windowId_.empty()) << readFile(errors);
+    ASSERT_EQ(windowId_.find('\n'), std::string::npos) << "one window at launch: " << windowId_;
+
+    // The first frame takes a while on a software OpenGL: wait until the dashboard shows.
+    QImage fresh;
+    const auto firstFrameDeadline = std::chrono::steady_clock::now() + 20s;
+    do {
+        std::this_thread::sleep_for(300ms);
+        fresh = screenshot(display.name(), "e2e-fresh");
+    } while (!(fresh.size() == QSize(1440, 1150) &&
+               isClose(fresh.pixelColor(5, 575), QColor::fromRgbF(0.09f, 0.095f, 0.10f), 3) &&
+               nearest(fresh, target).second > 0.0) &&
+             std::chrono::steady_clock::now() < firstFrameDeadline);
+    ASSERT_EQ(fresh.size(), QSize(1440, 1150));
+    EXPECT_EQ(nearest(fresh, target).first, "-23.0");
+    EXPECT_EQ(nearest(fresh, integrated).first, "none");
+    EXPECT_EQ(readFile(log), "") << "nothing is printed before metering starts";
+
+    // Space starts metering from the microphone.
+    key(display.name(), "space");
+    std::size_t at = waitForText(log, "[Tessaro] LoudnessEngine started (channelCount=", 0, 10s);
+    ASSERT_NE(at, std::string::npos) << readFile(log) << readFile(errors);
+    EXPECT_NE(waitForText(log, "[Tessaro] AppState: mainActor hop delay avg=", at, 10s), std::string::npos);
+    EXPECT_NE(waitForText(log, "[Tessaro] throughput: ", at, 10s), std::string::npos) << readFile(log);
+
+    // Right raises the target by 0.5; Shift+Up widens the range by 0.5.
+    key(display.name(), "Right");
+    const QImage afterRight = screenshot(display.name(), "e2e-after-right");
+    const auto [targetShown, targetMargin] = nearest(afterRight, target);
+    EXPECT_EQ(targetShown, "-22.5") << "margin " << targetMargin;
+    EXPECT_EQ(nearest(afterRight, range).first, "19.5");
+    key(display.name(), "shift+Up");
+    const QImage afterShiftUp = screenshot(display.name(), "e2e-after-shift-up");
+    EXPECT_EQ(nearest(afterShiftUp, range).first, "20.0");
+    EXPECT_EQ(nearest(afterShiftUp, target).first, "-22.5");
+
+    // After two seconds of a steady sine the integrated loudness is on screen; stopping keeps
+    // it, and the delete key clears it.
+    std::this_thread::sleep_for(2500ms);
+    key(display.name(), "space");
+    EXPECT_NE(waitForText(log, "[Tessaro] LoudnessEngine stopped", at, 5s), std::string::npos);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(nearest(screenshot(display.name(), "e2e-stopped"), integrated).first, "measured");
+    key(display.name(), "BackSpace");
+    EXPECT_EQ(nearest(screenshot(display.name(), "e2e-after-reset"), integrated).first, "none");
+
+    // Switching to system audio while running restarts capture on the new source.
+    key(display.name(), "space");
+    const std::size_t secondStart = waitForText(log, "[Tessaro] LoudnessEngine started", at + 1, 10s);
+    ASSERT_NE(secondStart, std::string::npos) << readFile(log);
+    server.playSineIntoSpeakers(0.1);
+    click(display.name(), inputPicker);
+    click(display.name(), inputPicker + QPoint(0, 15 + 2 + 4 + 30 + 15));
+    const std::size_t restart = waitForText(
+        log, "[Tessaro] AppState: restarting capture for input source change -> System Audio",
+        secondStart, 10s);
+    EXPECT_NE(restart, std::string::npos) << readFile(log);
+    EXPECT_NE(waitForText(log, "[Tessaro] LoudnessEngine started (channelCount=2)",
+                          restart == std::string::npos ? secondStart : restart, 10s),
+              std::string::npos)
+        << readFile(log);
+    std::this_thread::sleep_for(2s);
+    const QImage metering = screenshot(display.name(), "e2e-dashboard");
+    EXPECT_EQ(nearest(metering, integrated).first, "measured");
+
+    // The sound server dies while metering: the banner tells why, and the app keeps running.
+    server.kill();
+    const std::size_t reported = waitForText(log, "[Tessaro] AppState: engine reported error: ", restart, 10s);
+    EXPECT_NE(reported, std::string::npos) << readFile(log);
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(app.isAlive());
+    const QImage failed = screenshot(display.name(), "e2e-server-gone");
+    int orange = 0;
+    for (int y = banner.top(); y <= banner.bottom(); ++y) {
+        for (int x = banner.left(); x < banner.left() + 500; ++x) {
+            const QColor c = failed.pixelColor(x, y);
+            if (c.red() > 200 && c.green() > 100 && c.green() < 190 && c.blue() < 80) {
+                ++orange;
+            }
+        }
+    }
+    EXPECT_GT(orange, 100) << "the error banner shows the server's message";
+
+    // Ctrl+Q ends the application normally.
+    key(display.name(), "ctrl+q");
+    const auto status = app.waitForExit(5000ms);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+    const std::string stderrText = readFile(errors);
+    EXPECT_EQ(stderrText.find("qml"), std::string::npos) << stderrText;
+}
+
+}  // namespace
+}  // namespace orvinta::testing
