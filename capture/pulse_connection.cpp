@@ -2,6 +2,9 @@
 
 #include <pulse/rtclock.h>
 
+#include <condition_variable>
+#include <mutex>
+
 namespace orvinta {
 
 namespace {
@@ -16,6 +19,12 @@ void timeoutExpired(pa_mainloop_api*, pa_time_event*, const struct timeval*, voi
     flag->expired = true;
     pa_threaded_mainloop_signal(flag->mainloop, 0);
 }
+
+struct ThreadStarted {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool running = false;
+};
 
 template <typename Description>
 struct QueryResult {
@@ -48,10 +57,32 @@ PulseConnection::PulseConnection(const char* clientName, std::chrono::millisecon
         throw PulseError(PA_ERR_INTERNAL);
     }
     pa_context_set_state_callback(context_, &PulseConnection::contextStateChanged, this);
+
+    // Wait until the mainloop thread runs before this thread calls into it. libpulse sets up
+    // its per-thread bookkeeping lazily, published through its own (uninstrumented) atomics; the
+    // first thread to touch it must not race the new mainloop thread doing the same, or
+    // ThreadSanitizer sees a mutex created on one thread and locked on the other with nothing
+    // ordering the two. The flag's mutex supplies that order.
+    ThreadStarted started;
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
+    api->defer_new(
+        api,
+        [](pa_mainloop_api* loopApi, pa_defer_event* event, void* userdata) {
+            loopApi->defer_free(event);
+            auto* flag = static_cast<ThreadStarted*>(userdata);
+            const std::lock_guard lock(flag->mutex);
+            flag->running = true;
+            flag->changed.notify_all();
+        },
+        &started);
     if (pa_threaded_mainloop_start(mainloop_) < 0) {
         pa_context_unref(context_);
         pa_threaded_mainloop_free(mainloop_);
         throw PulseError(PA_ERR_INTERNAL);
+    }
+    {
+        std::unique_lock lock(started.mutex);
+        started.changed.wait(lock, [&started] { return started.running; });
     }
 
     int error = PA_OK;
