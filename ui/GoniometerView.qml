@@ -36,9 +36,12 @@ RowLayout {
         GoniometerCanvasView {
             id: scope
 
-            // Square, at least 150 points, growing to the space the column leaves it.
-            readonly property real side: Math.max(150, Math.min(scopeColumn.width,
-                scopeColumn.height - scopeCaption.height - scopeColumn.spacing))
+            // Square, at least 150 points, growing to the width the correlation column leaves
+            // and the height the caption leaves. Taken from the row's own size: the column's
+            // size follows the canvas, so measuring the column would never let it grow.
+            readonly property real side: Math.max(150, Math.min(
+                root.width - root.spacing - correlationColumn.Layout.preferredWidth,
+                root.height - scopeCaption.implicitHeight - scopeColumn.spacing))
 
             Layout.alignment: Qt.AlignTop | Qt.AlignLeft
             Layout.minimumWidth: 150
@@ -51,6 +54,8 @@ RowLayout {
     }
 
     ColumnLayout {
+        id: correlationColumn
+
         Layout.alignment: Qt.AlignTop
         Layout.preferredWidth: 110
         Layout.minimumWidth: 110

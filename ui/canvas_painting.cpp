@@ -1,9 +1,12 @@
 #include "ui/canvas_painting.h"
 
+#include <QColor>
 #include <QPainter>
+#include <QPen>
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace orvinta {
 
@@ -44,6 +47,73 @@ QImage renderCachedLayer(const QPainter* painter, QSizeF size,
     draw(&p);
     p.end();
     return layer;
+}
+
+QPolygonF thinToColumns(const QPolygonF& line, double columnWidth) {
+    if (line.size() <= 4 || !(columnWidth > 0.0)) {
+        return line;
+    }
+    QPolygonF thinned;
+    thinned.reserve(line.size());
+    qsizetype begin = 0;
+    while (begin < line.size()) {
+        const double column = std::floor(line[begin].x() / columnWidth);
+        qsizetype end = begin + 1;
+        qsizetype lowest = begin;   // largest y: lowest on screen
+        qsizetype highest = begin;  // smallest y
+        while (end < line.size() && std::floor(line[end].x() / columnWidth) == column) {
+            if (line[end].y() > line[lowest].y()) {
+                lowest = end;
+            }
+            if (line[end].y() < line[highest].y()) {
+                highest = end;
+            }
+            ++end;
+        }
+        const qsizetype last = end - 1;
+        const qsizetype first = std::min(lowest, highest);
+        const qsizetype second = std::max(lowest, highest);
+        qsizetype kept = -1;
+        for (qsizetype keep : {begin, first, second, last}) {
+            if (keep != kept) {
+                thinned.append(line[keep]);
+                kept = keep;
+            }
+        }
+        begin = end;
+    }
+    return thinned;
+}
+
+bool reachesRoundedCorner(const QPolygonF& line, QSizeF size, double radius) {
+    const double reach = 2.0 * radius;
+    for (const QPointF& p : line) {
+        const bool nearSide = p.x() < reach || p.x() > size.width() - reach;
+        const bool nearTopOrBottom = p.y() < reach || p.y() > size.height() - reach;
+        if (nearSide && nearTopOrBottom) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void drawStrokedPolyline(QPainter* painter, const QPolygonF& line, const QColor& color,
+                         double width) {
+    if (line.size() < 2) {
+        return;
+    }
+    const QTransform t = painter->deviceTransform();
+    const double scale = std::hypot(t.m11(), t.m12());
+    const double column = scale > 0.0 && std::isfinite(scale) ? 1.0 / scale : 1.0;
+    const QPolygonF thinned = thinToColumns(line, column);
+    QPen pen(color, width);
+    pen.setCapStyle(Qt::FlatCap);
+    // Thinning turns a column's run of small steps into one sharp up-and-down, where a miter
+    // would grow a spike that the full line never had; round joins keep its outline.
+    pen.setJoinStyle(thinned.size() < line.size() ? Qt::RoundJoin : Qt::MiterJoin);
+    painter->setPen(pen);
+    painter->setBrush(Qt::NoBrush);
+    painter->drawPolyline(thinned);
 }
 
 }  // namespace orvinta

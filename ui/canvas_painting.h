@@ -2,12 +2,14 @@
 
 #include <QImage>
 #include <QPainterPath>
+#include <QPolygonF>
 #include <QRectF>
 #include <QSize>
 #include <QSizeF>
 
 #include <functional>
 
+class QColor;
 class QPainter;
 
 namespace orvinta {
@@ -30,5 +32,23 @@ bool cachedLayerNeedsRebuild(const QImage& layer, const QPainter* painter, QSize
 // draws in logical coordinates, like paint() does.
 QImage renderCachedLayer(const QPainter* painter, QSizeF size,
                          const std::function<void(QPainter*)>& draw);
+
+// Thins a polyline whose x grows from point to point so that each run of points within one
+// column of `columnWidth` keeps only its first, lowest, highest and last point, in order. The
+// thinned line covers the same pixels as the original: dense history lines stay exact while
+// their cost follows the canvas width, not the point count.
+QPolygonF thinToColumns(const QPolygonF& line, double columnWidth);
+
+// Whether a polyline may reach into a rounded corner of radius `radius` of a canvas of the
+// given size, so that it needs clipping: true when one of its points lies in a 2r x 2r square
+// at a corner (a segment between points outside those squares cannot enter the cut-off area).
+bool reachesRoundedCorner(const QPolygonF& line, QSizeF size, double radius);
+
+// Strokes a polyline with flat caps and mitred joins. A line denser than the painter's device
+// pixels is thinned to its pixel columns first and drawn with round joins (the stroker's cost
+// grows with the point count; a 60-second history holds ten points for every pixel of a
+// sparkline).
+void drawStrokedPolyline(QPainter* painter, const QPolygonF& line, const QColor& color,
+                         double width);
 
 }  // namespace orvinta

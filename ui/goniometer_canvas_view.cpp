@@ -57,6 +57,44 @@ bool clearOfCorners(QPointF p, QSizeF size) {
     return insideX || insideY;
 }
 
+// Dot sprites: kSpritePhases x kSpritePhases sub-pixel variants of one dot.
+constexpr int kSpritePhases = 4;
+constexpr double kMaxSpriteScale = 8.0;
+const QPointF kOffCanvas(-1e9, -1e9);
+
+int floorDiv(int a, int b) {
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+
+// Device pixels from a sprite's top-left corner to the dot's centre at phase 0.
+double dotSpriteOrigin(double scale) {
+    return std::ceil(kDotDiameter / 2.0 * scale) + 1.0;
+}
+
+std::array<QImage, kSpritePhases * kSpritePhases> renderDotSprites(double scale) {
+    const double origin = dotSpriteOrigin(scale);
+    const int side = static_cast<int>(2.0 * origin) + 1;
+    std::array<QImage, kSpritePhases * kSpritePhases> sprites;
+    for (int py = 0; py < kSpritePhases; ++py) {
+        for (int px = 0; px < kSpritePhases; ++px) {
+            QImage sprite(side, side, QImage::Format_ARGB32_Premultiplied);
+            sprite.fill(Qt::transparent);
+            QPainter p(&sprite);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(Qt::NoPen);
+            p.setBrush(Theme::cyan());
+            const QPointF centre(origin + static_cast<double>(px) / kSpritePhases,
+                                 origin + static_cast<double>(py) / kSpritePhases);
+            const double r = kDotDiameter / 2.0 * scale;
+            p.drawEllipse(centre, r, r);
+            p.end();
+            sprite.setDevicePixelRatio(scale);
+            sprites[static_cast<std::size_t>(py * kSpritePhases + px)] = sprite;
+        }
+    }
+    return sprites;
+}
+
 }  // namespace
 
 double goniometerRadius(QSizeF size) {
@@ -143,36 +181,76 @@ void GoniometerCanvasView::paint(QPainter* painter) {
         return;
     }
 
-    // Positions first, so the clip is set only when some dot reaches a rounded corner.
+    // Where every dot lands, and whether any reaches a rounded corner (only then is the
+    // canvas clipped, which would slow every blit down).
     std::vector<QPointF>& positions = positions_;
     positions.clear();
     positions.reserve(points.size());
     bool needsClip = false;
+    const QRectF visible = QRectF(QPointF(0, 0), size)
+                               .adjusted(-kDotDiameter, -kDotDiameter, kDotDiameter, kDotDiameter);
     for (const GoniometerPoint& point : points) {
-        const QPointF p = goniometerPosition(point, size);
-        // A non-finite sample pair has no place on the scope; keep the slot so the dots'
-        // ages stay right, but park it where it draws nothing.
-        if (!std::isfinite(p.x()) || !std::isfinite(p.y())) {
-            positions.emplace_back(-1e6, -1e6);
-            continue;
+        QPointF p = goniometerPosition(point, size);
+        // A non-finite sample pair has no place on the scope, and a dot far off the canvas
+        // draws nothing; both keep their slot so the other dots' ages stay right.
+        if (!std::isfinite(p.x()) || !std::isfinite(p.y()) || !visible.contains(p)) {
+            p = kOffCanvas;
+        } else {
+            needsClip = needsClip || !clearOfCorners(p, size);
         }
-        needsClip = needsClip || !clearOfCorners(p, size);
         positions.push_back(p);
     }
     if (needsClip) {
         painter->setClipPath(roundedRectPath(QRectF(QPointF(0, 0), size), kCornerRadius));
     }
 
-    // A round-capped point of pen width 2 is a filled circle of diameter 2 on its centre.
-    QPen pen(Theme::cyan(), kDotDiameter);
-    pen.setCapStyle(Qt::RoundCap);
-    for (const GoniometerDotBand& band : goniometerDotBands(points.size())) {
-        QColor color = Theme::cyan();
-        color.setAlphaF(static_cast<float>(band.opacity));
-        pen.setColor(color);
-        painter->setPen(pen);
-        painter->drawPoints(positions.data() + band.begin, static_cast<int>(band.end - band.begin));
+    const std::vector<GoniometerDotBand> bands = goniometerDotBands(points.size());
+    const QTransform device = painter->deviceTransform();
+    const double scale = device.m11();
+    const bool blittable = device.type() <= QTransform::TxScale && scale > 0.0 &&
+                           device.m22() == scale && scale <= kMaxSpriteScale;
+    if (!blittable) {
+        // Rotated or sheared painters (never the scene graph's) get the plain circles.
+        painter->setPen(Qt::NoPen);
+        for (const GoniometerDotBand& band : bands) {
+            painter->setBrush(Theme::withAlpha(Theme::cyan(), band.opacity));
+            for (std::size_t k = band.begin; k < band.end; ++k) {
+                if (positions[k] != kOffCanvas) {
+                    painter->drawEllipse(positions[k], kDotDiameter / 2.0, kDotDiameter / 2.0);
+                }
+            }
+        }
+        return;
     }
+
+    // Each dot is a blit of a pre-rendered antialiased circle, picked from sixteen variants
+    // that sit a quarter device pixel apart, so dots keep their sub-pixel placement.
+    if (dotSpriteScale_ != scale) {
+        dotSprites_ = renderDotSprites(scale);
+        dotSpriteScale_ = scale;
+    }
+    const double origin = dotSpriteOrigin(scale);
+    const double previousOpacity = painter->opacity();
+    for (const GoniometerDotBand& band : bands) {
+        painter->setOpacity(previousOpacity * band.opacity);
+        for (std::size_t k = band.begin; k < band.end; ++k) {
+            if (positions[k] == kOffCanvas) {
+                continue;
+            }
+            const QPointF d = device.map(positions[k]);
+            const QPoint quarters(static_cast<int>(std::lround(d.x() * kSpritePhases)),
+                                  static_cast<int>(std::lround(d.y() * kSpritePhases)));
+            const int px = floorDiv(quarters.x(), kSpritePhases);
+            const int py = floorDiv(quarters.y(), kSpritePhases);
+            const int phase = (quarters.y() - py * kSpritePhases) * kSpritePhases +
+                              (quarters.x() - px * kSpritePhases);
+            // Back to logical coordinates, landing on a whole device pixel.
+            const QPointF topLeft((px - origin - device.dx()) / scale,
+                                  (py - origin - device.dy()) / scale);
+            painter->drawImage(topLeft, dotSprites_[static_cast<std::size_t>(phase)]);
+        }
+    }
+    painter->setOpacity(previousOpacity);
 }
 
 }  // namespace orvinta

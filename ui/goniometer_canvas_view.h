@@ -76,6 +76,8 @@ signals:
 private:
     GoniometerPointList points_;
     QImage scaleCache_;
+    std::array<QImage, 16> dotSprites_;
+    double dotSpriteScale_ = 0.0;
     std::vector<QPointF> positions_;  // reused between frames
 };
 

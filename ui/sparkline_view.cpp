@@ -187,12 +187,10 @@ void SparklineView::paint(QPainter* painter) {
     if (line.size() < 2) {
         return;
     }
-    painter->setClipPath(roundedRectPath(QRectF(QPointF(0, 0), size), kCornerRadius));
-    QPen pen(color_, kLineWidth);
-    pen.setCapStyle(Qt::FlatCap);
-    pen.setJoinStyle(Qt::MiterJoin);
-    painter->setPen(pen);
-    painter->drawPolyline(line);
+    if (reachesRoundedCorner(line, size, kCornerRadius)) {
+        painter->setClipPath(roundedRectPath(QRectF(QPointF(0, 0), size), kCornerRadius));
+    }
+    drawStrokedPolyline(painter, line, color_, kLineWidth);
 }
 
 }  // namespace orvinta

@@ -4,6 +4,7 @@
 #include <QPen>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -36,14 +37,6 @@ QString wholeNumber(double value) {
 void drawCentredText(QPainter* painter, QPointF centre, const QString& text) {
     const QRectF box(centre.x() - 60.0, centre.y() - 20.0, 120.0, 40.0);
     painter->drawText(box, Qt::AlignCenter, text);
-}
-
-void strokeCurve(QPainter* painter, const QPolygonF& curve, const QColor& color, double width) {
-    QPen pen(color, width);
-    pen.setCapStyle(Qt::FlatCap);
-    pen.setJoinStyle(Qt::MiterJoin);
-    painter->setPen(pen);
-    painter->drawPolyline(curve);
 }
 
 }  // namespace
@@ -253,20 +246,36 @@ void SpectrumCanvasView::paint(QPainter* painter) {
     if (!curves.left && !curves.right && !curves.average) {
         return;
     }
-    painter->setClipPath(roundedRectPath(QRectF(QPointF(0, 0), size), kCornerRadius));
+    struct Curve {
+        QPolygonF points;
+        QColor color;
+        double width;
+    };
+    std::array<Curve, 3> drawn;
+    std::size_t count = 0;
     if (curves.left) {
-        strokeCurve(painter, spectrumCurve(rows[0], minDB_, maxDB_, size), Theme::cyan(),
-                    kChannelLineWidth);
+        drawn[count++] = {spectrumCurve(rows[0], minDB_, maxDB_, size), Theme::cyan(),
+                          kChannelLineWidth};
     }
     if (curves.right) {
-        strokeCurve(painter, spectrumCurve(rows[1], minDB_, maxDB_, size), Theme::pink(),
-                    kChannelLineWidth);
+        drawn[count++] = {spectrumCurve(rows[1], minDB_, maxDB_, size), Theme::pink(),
+                          kChannelLineWidth};
     }
     if (curves.average) {
         if (const auto average = spectrumAverage(rows[0], rows[1])) {
-            strokeCurve(painter, spectrumCurve(*average, minDB_, maxDB_, size), Theme::white(),
-                        kAverageLineWidth);
+            drawn[count++] = {spectrumCurve(*average, minDB_, maxDB_, size), Theme::white(),
+                              kAverageLineWidth};
         }
+    }
+    const auto begin = drawn.begin();
+    const auto end = drawn.begin() + static_cast<std::ptrdiff_t>(count);
+    if (std::any_of(begin, end, [size](const Curve& c) {
+            return reachesRoundedCorner(c.points, size, kCornerRadius);
+        })) {
+        painter->setClipPath(roundedRectPath(QRectF(QPointF(0, 0), size), kCornerRadius));
+    }
+    for (auto it = begin; it != end; ++it) {
+        drawStrokedPolyline(painter, it->points, it->color, it->width);
     }
 }
 

@@ -84,9 +84,9 @@ TEST(GoniometerViewQml, PointsFromCppReachTheCanvasAndLandWhereTheMappingSays) {
     auto* canvas = window.root()->findChild<GoniometerCanvasView*>();
     ASSERT_NE(canvas, nullptr);
     EXPECT_EQ(canvas->points(), points);
-    // Square, at least 150 points, filling what the caption leaves of the height.
-    EXPECT_EQ(canvas->width(), canvas->height());
-    EXPECT_GE(canvas->width(), 150.0);
+    // Square, as wide as the correlation column (110) and the spacing (24) leave of 292.
+    EXPECT_DOUBLE_EQ(canvas->width(), 158.0);
+    EXPECT_DOUBLE_EQ(canvas->height(), 158.0);
 
     const QImage image = window.grab();
     const QSizeF size(canvas->width(), canvas->height());
@@ -111,7 +111,13 @@ TEST(GoniometerViewQml, PointsFromCppReachTheCanvasAndLandWhereTheMappingSays) {
 TEST(GoniometerViewQml, AbsentCorrelationReadsAsADashOverAnUnlitBar) {
     QmlWindow window({{QStringLiteral("testPoints"), QVariant::fromValue(GoniometerPointList())},
                       {QStringLiteral("testCorrelation"), QVariant()}});
-    ASSERT_TRUE(window.load(kGoniometerQml, QSize(292, 220)));
+    ASSERT_TRUE(window.load(kGoniometerQml, QSize(500, 220)));
+    // With room to spare across, the height decides how large the square grows.
+    auto* canvas = window.root()->findChild<GoniometerCanvasView*>();
+    ASSERT_NE(canvas, nullptr);
+    EXPECT_EQ(canvas->width(), canvas->height());
+    EXPECT_GT(canvas->width(), 158.0);
+    EXPECT_LE(canvas->mapToScene(QPointF(0, canvas->height())).y(), 220.0);
     auto* bar = window.root()->findChild<CorrelationMeterBar*>();
     ASSERT_NE(bar, nullptr);
     EXPECT_DOUBLE_EQ(bar->value(), 0.0);

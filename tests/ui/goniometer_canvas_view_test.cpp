@@ -1,5 +1,7 @@
 #include "ui/goniometer_canvas_view.h"
 
+#include <QPainter>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -166,6 +168,49 @@ TEST(GoniometerCanvas, OlderDotsAreFainterThanNewerOnes) {
     EXPECT_LE(colorDistance(oldest, dotColour(0.30)), 30);
     EXPECT_LE(colorDistance(newest, dotColour(0.85)), 40);
     EXPECT_GT(newest.green(), oldest.green() + 40);
+}
+
+// The canvas blits pre-rendered dots; they must look like the circles QPainter itself draws
+// at the same sub-pixel centres, also on a screen with two device pixels per point.
+TEST(GoniometerCanvas, DotsMatchAntialiasedCirclesAtTheirSubPixelCentres) {
+    const std::vector<GoniometerPoint> points = {
+        {0.113f, 0.271f}, {-0.402f, 0.058f}, {0.337f, -0.519f}, {-0.05f, -0.21f}};
+    for (double scale : {1.0, 2.0}) {
+        auto renderAt = [scale](std::vector<GoniometerPoint> pts, bool referenceDots) {
+            GoniometerCanvasView view;
+            view.setSize(QSizeF(kSize));
+            QImage image(kSize * scale, QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(scale);
+            image.fill(Qt::transparent);
+            QPainter painter(&image);
+            view.setPoints(
+                GoniometerPointList(referenceDots ? std::vector<GoniometerPoint>{} : pts));
+            view.paint(&painter);
+            if (referenceDots) {
+                painter.setRenderHint(QPainter::Antialiasing);
+                painter.setPen(Qt::NoPen);
+                for (std::size_t k = 0; k < pts.size(); ++k) {
+                    painter.setBrush(
+                        Theme::withAlpha(Theme::cyan(), goniometerDotOpacity(k, pts.size())));
+                    painter.drawEllipse(goniometerPosition(pts[k], QSizeF(kSize)), 1.0, 1.0);
+                }
+            }
+            return image;
+        };
+        const QImage ours = renderAt(points, false);
+        const QImage reference = renderAt(points, true);
+        int differing = 0;
+        int worst = 0;
+        for (int y = 0; y < ours.height(); ++y) {
+            for (int x = 0; x < ours.width(); ++x) {
+                const int d = colorDistance(ours.pixelColor(x, y), reference.pixelColor(x, y));
+                worst = std::max(worst, d);
+                differing += d > 8;
+            }
+        }
+        EXPECT_LE(worst, 48) << "scale " << scale;
+        EXPECT_LE(differing, static_cast<int>(12 * scale * scale)) << "scale " << scale;
+    }
 }
 
 TEST(GoniometerCanvas, PointsBeyondTheRimAreNotClampedAndBadPointsAreSkipped) {

@@ -1,0 +1,136 @@
+#include "ui/canvas_painting.h"
+
+#include <QPainter>
+#include <QPen>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+namespace orvinta {
+namespace {
+
+// The same polyline stroked in full by QPainter and through drawStrokedPolyline; returns the
+// share of the line's pixels whose coverage differs by more than a quarter.
+double strokeMismatch(const QPolygonF& line, double width, QSize size, double scale = 1.0) {
+    QImage reference(size * scale, QImage::Format_ARGB32_Premultiplied);
+    reference.setDevicePixelRatio(scale);
+    reference.fill(Qt::transparent);
+    QImage ours = reference;
+    {
+        QPainter p(&reference);
+        p.setRenderHint(QPainter::Antialiasing);
+        QPen pen(Qt::white, width);
+        pen.setCapStyle(Qt::FlatCap);
+        pen.setJoinStyle(Qt::MiterJoin);
+        p.setPen(pen);
+        p.drawPolyline(line);
+    }
+    {
+        QPainter p(&ours);
+        p.setRenderHint(QPainter::Antialiasing);
+        drawStrokedPolyline(&p, line, Qt::white, width);
+    }
+    int inked = 0;
+    int off = 0;
+    for (int y = 0; y < reference.height(); ++y) {
+        for (int x = 0; x < reference.width(); ++x) {
+            const int a = qAlpha(reference.pixel(x, y));
+            const int b = qAlpha(ours.pixel(x, y));
+            inked += a > 0 || b > 0;
+            off += std::abs(a - b) > 64;
+        }
+    }
+    return inked > 0 ? static_cast<double>(off) / inked : 1.0;
+}
+
+TEST(StrokedPolyline, ThinningDenseHistoryKeepsItsLook) {
+    // 60 s of history at 30 points a second across a 195-point sparkline, ten points a pixel,
+    // the loudness stepping every 100 ms.
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(0.0, 1.5);
+    QPolygonF steps;
+    double level = 32.0;
+    for (int i = 0; i < 1800; ++i) {
+        if (i % 3 == 0) {
+            level = 32.0 + 14.0 * std::sin(i * 0.01) + noise(random);
+        }
+        steps << QPointF(i * 195.0 / 1799.0, level);
+    }
+    EXPECT_LT(thinToColumns(steps, 1.0).size(), 4 * 196);
+    EXPECT_LT(strokeMismatch(steps, 1.5, QSize(195, 64)), 0.08);
+    EXPECT_LT(strokeMismatch(steps, 1.5, QSize(195, 64), 2.0), 0.08);
+}
+
+TEST(StrokedPolyline, SparseCurvesAreDrawnAsTheyAre) {
+    QPolygonF curve;
+    for (int i = 0; i < 192; ++i) {
+        curve << QPointF(i * 531.0 / 191.0,
+                         150.0 + 80.0 * std::sin(i * 0.11) + 10.0 * std::sin(i * 0.9));
+    }
+    EXPECT_EQ(strokeMismatch(curve, 1.4, QSize(531, 300)), 0.0);
+}
+
+TEST(ThinToColumns, KeepsTheEndsAndEachColumnsExtremesInOrder) {
+    QPolygonF line;
+    for (int i = 0; i < 100; ++i) {
+        line << QPointF(i * 0.1, (i * 37) % 11);  // ten points in each unit column
+    }
+    const QPolygonF thinned = thinToColumns(line, 1.0);
+    EXPECT_EQ(thinned.front(), line.front());
+    EXPECT_EQ(thinned.back(), line.back());
+    EXPECT_LE(thinned.size(), 40);
+    qsizetype from = 0;
+    for (const QPointF& p : thinned) {
+        const qsizetype at = line.indexOf(p, from);
+        ASSERT_GE(at, from) << "thinned points are a subsequence of the line";
+        from = at;
+    }
+    for (int column = 0; column < 10; ++column) {
+        double lo = 1e9, hi = -1e9, keptLo = 1e9, keptHi = -1e9;
+        for (const QPointF& p : line) {
+            if (std::floor(p.x()) == column) {
+                lo = std::min(lo, p.y());
+                hi = std::max(hi, p.y());
+            }
+        }
+        for (const QPointF& p : thinned) {
+            if (std::floor(p.x()) == column) {
+                keptLo = std::min(keptLo, p.y());
+                keptHi = std::max(keptHi, p.y());
+            }
+        }
+        EXPECT_EQ(keptLo, lo);
+        EXPECT_EQ(keptHi, hi);
+    }
+    // Sparse lines are left alone.
+    const QPolygonF sparse{QPointF(0, 0), QPointF(5, 1), QPointF(9, 2), QPointF(20, 3),
+                           QPointF(40, 0)};
+    EXPECT_EQ(thinToColumns(sparse, 1.0), sparse);
+}
+
+TEST(RoundedCorners, OnlyLinesNearACornerNeedClipping) {
+    const QSizeF size(200, 60);
+    EXPECT_FALSE(reachesRoundedCorner(QPolygonF{QPointF(0, 30), QPointF(200, 30)}, size, 6.0));
+    EXPECT_TRUE(reachesRoundedCorner(QPolygonF{QPointF(0, 0), QPointF(200, 30)}, size, 6.0));
+    EXPECT_TRUE(reachesRoundedCorner(QPolygonF{QPointF(0, 30), QPointF(199, 59)}, size, 6.0));
+    EXPECT_FALSE(reachesRoundedCorner(QPolygonF{QPointF(13, 0), QPointF(187, 60)}, size, 6.0));
+}
+
+TEST(CachedLayer, FollowsThePaintersDeviceScale) {
+    QImage target(QSize(100, 40) * 2, QImage::Format_ARGB32_Premultiplied);
+    target.setDevicePixelRatio(2.0);
+    QPainter painter(&target);
+    EXPECT_EQ(cachedLayerPixelSize(&painter, QSizeF(100, 40)), QSize(200, 80));
+    const QImage layer = renderCachedLayer(
+        &painter, QSizeF(100, 40), [](QPainter* p) { p->fillRect(QRectF(0, 0, 50, 40), Qt::red); });
+    EXPECT_FALSE(cachedLayerNeedsRebuild(layer, &painter, QSizeF(100, 40)));
+    EXPECT_TRUE(cachedLayerNeedsRebuild(layer, &painter, QSizeF(101, 40)));
+    // Drawn in logical coordinates: the left half of the layer's pixels is red.
+    EXPECT_EQ(layer.pixelColor(99, 40), QColor(Qt::red));
+    EXPECT_EQ(layer.pixelColor(100, 40).alpha(), 0);
+}
+
+}  // namespace
+}  // namespace orvinta
