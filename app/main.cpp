@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QQmlEngine>
 #include <QQuickWindow>
+#include <QSGRendererInterface>
 #include <QtQml/qqmlextensionplugin.h>
 
 #include <sys/stat.h>
@@ -49,6 +50,16 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Orvinta"));
     QGuiApplication::setOrganizationName(QStringLiteral("Orvinta"));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.orvinta.Orvinta"));
+
+    // The instruments are painted on the CPU whatever the scene graph uses. The software scene
+    // graph then copies only the regions that changed to the window, where OpenGL redraws and
+    // re-uploads the whole canvas at every snapshot: on a software OpenGL that costs several
+    // times the CPU and memory and delays the UI thread by tens of milliseconds. An explicit
+    // choice in the environment still wins.
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") &&
+        qEnvironmentVariableIsEmpty("QSG_RHI_BACKEND")) {
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    }
 
     orvinta::AppState appState;
 

@@ -5,12 +5,14 @@
 #include <QImage>
 #include <QProcess>
 #include <QQuickItem>
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -181,7 +183,9 @@ struct Reference {
     std::map<std::string, QImage> renderings;
 };
 
-QImage crop(const QImage& image, QRect rect) { return image.copy(rect).convertToFormat(QImage::Format_RGB32); }
+QImage crop(const QImage& image, QRect rect) {
+    return image.copy(rect).convertToFormat(QImage::Format_RGB32);
+}
 
 // Mean absolute difference per channel, 0 ... 255.
 double distance(const QImage& a, const QImage& b) {
@@ -248,7 +252,8 @@ TEST_F(ApplicationEndToEnd, MetersKeysResetsSwitchesSourceAndSurvivesTheSoundSer
         DashboardFixture dashboard;
         target.rect = dashboard.sceneRect("targetChipText").toAlignedRect();
         range.rect = dashboard.sceneRect("rangeChipText").toAlignedRect();
-        integrated.rect = dashboard.sceneRect("integratedText").toAlignedRect().adjusted(0, 0, 60, 0);
+        integrated.rect =
+            dashboard.sceneRect("integratedText").toAlignedRect().adjusted(0, 0, 60, 0);
         inputPicker = dashboard.sceneRect("inputSourcePicker").center().toPoint();
         for (double delta : {0.0, 0.5, -0.5}) {
             dashboard.state().setTargetOverrideLUFSVariant(-23.0 + delta);
@@ -308,12 +313,52 @@ TEST_F(ApplicationEndToEnd, MetersKeysResetsSwitchesSourceAndSurvivesTheSoundSer
     EXPECT_EQ(nearest(fresh, integrated).first, "none");
     EXPECT_EQ(readFile(log), "") << "nothing is printed before metering starts";
 
+    // The window asks the window manager for the canvas's proportions and two thirds of its
+    // size at least.
+    const std::string hints = run({"xprop", "-id", windowId_, "WM_NORMAL_HINTS"}, display.name());
+    EXPECT_NE(hints.find("program specified minimum size: 960 by 767"), std::string::npos) << hints;
+    EXPECT_NE(hints.find("program specified minimum aspect ratio: 1440/1150"), std::string::npos)
+        << hints;
+    EXPECT_NE(hints.find("program specified maximum aspect ratio: 1440/1150"), std::string::npos)
+        << hints;
+
+    // Ctrl+N opens a second dashboard, Ctrl+W closes the focused one.
+    key(display.name(), "ctrl+n");
+    std::string windows;
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        windows =
+            run({"xdotool", "search", "--onlyvisible", "--name", "^Orvinta$"}, display.name());
+        if (std::count(windows.begin(), windows.end(), '\n') == 2) {
+            break;
+        }
+        std::this_thread::sleep_for(250ms);
+    }
+    ASSERT_EQ(std::count(windows.begin(), windows.end(), '\n'), 2) << windows;
+    std::string second = windows.substr(0, windows.find('\n')) == windowId_
+                             ? windows.substr(windows.find('\n') + 1)
+                             : windows.substr(0, windows.find('\n'));
+    second.erase(second.find_last_not_of("\n") + 1);
+    run({"xdotool", "windowfocus", "--sync", second}, display.name());
+    run({"xdotool", "key", "ctrl+w"}, display.name());
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        windows =
+            run({"xdotool", "search", "--onlyvisible", "--name", "^Orvinta$"}, display.name());
+        if (std::count(windows.begin(), windows.end(), '\n') == 1) {
+            break;
+        }
+        std::this_thread::sleep_for(250ms);
+    }
+    EXPECT_EQ(windows, windowId_ + "\n");
+    EXPECT_TRUE(app.isAlive());
+
     // Space starts metering from the microphone.
     key(display.name(), "space");
     std::size_t at = waitForText(log, "[Tessaro] LoudnessEngine started (channelCount=", 0, 10s);
     ASSERT_NE(at, std::string::npos) << readFile(log) << readFile(errors);
-    EXPECT_NE(waitForText(log, "[Tessaro] AppState: mainActor hop delay avg=", at, 10s), std::string::npos);
-    EXPECT_NE(waitForText(log, "[Tessaro] throughput: ", at, 10s), std::string::npos) << readFile(log);
+    EXPECT_NE(waitForText(log, "[Tessaro] AppState: mainActor hop delay avg=", at, 10s),
+              std::string::npos);
+    EXPECT_NE(waitForText(log, "[Tessaro] throughput: ", at, 10s), std::string::npos)
+        << readFile(log);
 
     // Right raises the target by 0.5; Shift+Up widens the range by 0.5.
     key(display.name(), "Right");
@@ -338,7 +383,8 @@ TEST_F(ApplicationEndToEnd, MetersKeysResetsSwitchesSourceAndSurvivesTheSoundSer
 
     // Switching to system audio while running restarts capture on the new source.
     key(display.name(), "space");
-    const std::size_t secondStart = waitForText(log, "[Tessaro] LoudnessEngine started", at + 1, 10s);
+    const std::size_t secondStart =
+        waitForText(log, "[Tessaro] LoudnessEngine started", at + 1, 10s);
     ASSERT_NE(secondStart, std::string::npos) << readFile(log);
     server.playSineIntoSpeakers(0.1);
     click(display.name(), inputPicker);
@@ -357,7 +403,8 @@ TEST_F(ApplicationEndToEnd, MetersKeysResetsSwitchesSourceAndSurvivesTheSoundSer
 
     // The sound server dies while metering: the banner tells why, and the app keeps running.
     server.kill();
-    const std::size_t reported = waitForText(log, "[Tessaro] AppState: engine reported error: ", restart, 10s);
+    const std::size_t reported =
+        waitForText(log, "[Tessaro] AppState: engine reported error: ", restart, 10s);
     EXPECT_NE(reported, std::string::npos) << readFile(log);
     std::this_thread::sleep_for(500ms);
     EXPECT_TRUE(app.isAlive());
