@@ -1,6 +1,5 @@
 #include "ui/radar_loudness_view.h"
 
-#include <QConicalGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
@@ -112,34 +111,17 @@ QPolygonF radarTracePolygon(const RadarBuckets& buckets, QPointF centre, double 
     return polygon;
 }
 
-QGradientStops radarAgeOpacityStops(int bucketCount) {
-    QGradientStops stops;
+int radarPixelBucket(double dx, double dy, int bucketCount) {
     if (bucketCount <= 0) {
-        return stops;
+        return 0;
     }
-    // Position p on a conical gradient that starts at twelve o'clock runs counter-clockwise, so
-    // the bucket r steps clockwise of the start covers p in [1 - (r + 1) / n, 1 - r / n]. With
-    // the sweep at the start, bucket r is (n - r) mod n steps old.
-    const double n = bucketCount;
-    constexpr double kEdge = 1e-7;
-    stops.reserve(2 * bucketCount);
-    for (int r = bucketCount - 1; r >= 0; --r) {
-        const QColor colour =
-            Theme::withAlpha(Theme::black(), radarWedgeOpacity(r, 0, bucketCount));
-        const double low = 1.0 - (r + 1) / n;
-        const double high = 1.0 - r / n;
-        stops.append({r == bucketCount - 1 ? 0.0 : low + kEdge, colour});
-        stops.append({r == 0 ? 1.0 : high - kEdge, colour});
+    // Clockwise from twelve o'clock with y pointing down: atan2(dx, -dy), in 0 ... 2 pi.
+    double turn = std::atan2(dx, -dy) / (2.0 * std::numbers::pi);
+    if (turn < 0.0) {
+        turn += 1.0;
     }
-    return stops;
-}
-
-double radarAgeGradientAngle(int currentBucket, int bucketCount) {
-    if (bucketCount <= 0) {
-        return 90.0;
-    }
-    // Twelve o'clock is 90 degrees counter-clockwise of three; the sweep turns clockwise.
-    return 90.0 - 360.0 * currentBucket / bucketCount;
+    const int index = static_cast<int>(turn * bucketCount);
+    return std::clamp(index, 0, bucketCount - 1);
 }
 
 void radarRecord(RadarBuckets& buckets, double& lastElapsed, double elapsedSeconds,
@@ -188,7 +170,8 @@ void RadarLoudnessView::geometryChange(const QRectF& newGeometry, const QRectF& 
 }
 
 void RadarLoudnessView::clearTrace() {
-    buckets_.assign(static_cast<std::size_t>(std::max(bucketCount_, 0)), std::nullopt);
+    buckets_.assign(static_cast<std::size_t>(std::clamp(bucketCount_, 0, kMaxRadarBucketCount)),
+                    std::nullopt);
     lastElapsed_ = -1.0;
 }
 
@@ -371,6 +354,50 @@ void RadarLoudnessView::ensureCache(QSizeF side, qreal dpr) {
     }
 }
 
+void RadarLoudnessView::fadeByAge(const QRectF& bounds, qreal dpr, int current, int count) {
+    const int width = wedgeLayer_.width();
+    const int height = wedgeLayer_.height();
+    if (pixelBucketsCount_ != count || pixelBuckets_.size() != std::size_t(width) * height) {
+        // Bucket of every pixel centre, by its angle around the centre of the square.
+        pixelBuckets_.resize(std::size_t(width) * height);
+        const double cx = width / 2.0;
+        const double cy = height / 2.0;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                pixelBuckets_[std::size_t(y) * width + x] =
+                    static_cast<quint16>(radarPixelBucket(x + 0.5 - cx, y + 0.5 - cy, count));
+            }
+        }
+        pixelBucketsCount_ = count;
+    }
+    // Opacity of each bucket for this position of the sweep, in 1/256 steps.
+    ageAlpha_.resize(static_cast<std::size_t>(count));
+    for (int b = 0; b < count; ++b) {
+        ageAlpha_[static_cast<std::size_t>(b)] =
+            static_cast<quint32>(std::lround(radarWedgeOpacity(b, current, count) * 256.0));
+    }
+    const int top = std::clamp(static_cast<int>(std::floor(bounds.top() * dpr)) - 1, 0, height);
+    const int bottom =
+        std::clamp(static_cast<int>(std::ceil(bounds.bottom() * dpr)) + 1, 0, height);
+    const int left = std::clamp(static_cast<int>(std::floor(bounds.left() * dpr)) - 1, 0, width);
+    const int right = std::clamp(static_cast<int>(std::ceil(bounds.right() * dpr)) + 1, 0, width);
+    for (int y = top; y < bottom; ++y) {
+        auto* line = reinterpret_cast<quint32*>(wedgeLayer_.scanLine(y));
+        const quint16* buckets = pixelBuckets_.data() + std::size_t(y) * width;
+        for (int x = left; x < right; ++x) {
+            const quint32 pixel = line[x];
+            if (pixel == 0) {
+                continue;
+            }
+            // Premultiplied: scale all four channels alike, two at a time.
+            const quint32 alpha = ageAlpha_[buckets[x]];
+            const quint32 redBlue = (((pixel & 0x00ff00ffu) * alpha) >> 8) & 0x00ff00ffu;
+            const quint32 alphaGreen = (((pixel >> 8) & 0x00ff00ffu) * alpha) & 0xff00ff00u;
+            line[x] = redBlue | alphaGreen;
+        }
+    }
+}
+
 void RadarLoudnessView::paint(QPainter* painter) {
     const QRectF area = radarDrawingRect(size());
     if (area.width() <= 0.0) {
@@ -390,25 +417,20 @@ void RadarLoudnessView::paint(QPainter* painter) {
     if (count > 0 && anyStored && !rampDisc_.isNull() && !wedgeLayer_.isNull()) {
         // The wedges of neighbouring buckets share their edges, so together they form one
         // polygon around the centre: filled at once with the cached ramp disc as its texture it
-        // has no seams between wedges. The age of each bucket then fades it: a conical ramp of
-        // opacities, one step per bucket, turned with the sweep, keeps that much of every pixel.
-        if (ageStopsCount_ != count) {
-            ageStops_ = radarAgeOpacityStops(count);
-            ageStopsCount_ = count;
-        }
+        // shows no seams between wedges. Then every pixel is faded by the age of the bucket its
+        // angle falls in, looked up in a cached map of pixel buckets.
         wedgeLayer_.fill(Qt::transparent);
-        QPainter layer(&wedgeLayer_);
-        layer.setRenderHint(QPainter::Antialiasing);
-        layer.setPen(Qt::NoPen);
-        QBrush ramp(rampDisc_);
-        ramp.setTransform(QTransform::fromScale(1.0 / dpr, 1.0 / dpr));
-        layer.setBrush(ramp);
-        layer.drawPolygon(radarTracePolygon(buckets_, c, R, minLUFS_, maxLUFS_));
-        QConicalGradient age(c, radarAgeGradientAngle(current, count));
-        age.setStops(ageStops_);
-        layer.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-        layer.fillRect(QRectF(QPointF(0.0, 0.0), area.size()), age);
-        layer.end();
+        const QPolygonF trace = radarTracePolygon(buckets_, c, R, minLUFS_, maxLUFS_);
+        {
+            QPainter layer(&wedgeLayer_);
+            layer.setRenderHint(QPainter::Antialiasing);
+            layer.setPen(Qt::NoPen);
+            QBrush ramp(rampDisc_);
+            ramp.setTransform(QTransform::fromScale(1.0 / dpr, 1.0 / dpr));
+            layer.setBrush(ramp);
+            layer.drawPolygon(trace);
+        }
+        fadeByAge(trace.boundingRect(), dpr, current, count);
         painter->drawImage(area.topLeft(), wedgeLayer_);
     }
 

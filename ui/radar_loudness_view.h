@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QGradient>
 #include <QImage>
 #include <QPointF>
 #include <QPolygonF>
@@ -13,6 +12,10 @@
 #include <vector>
 
 namespace orvinta {
+
+// At most this many buckets per turn (a tenth of a degree each); a larger count is taken as
+// this one.
+inline constexpr int kMaxRadarBucketCount = 3600;
 
 // The buckets of one turn of the radar: the loudness stored for each angular step, or nothing.
 using RadarBuckets = std::vector<std::optional<double>>;
@@ -53,13 +56,9 @@ double radarTargetFraction(double targetLUFS, double minLUFS, double maxLUFS);
 QPolygonF radarTracePolygon(const RadarBuckets& buckets, QPointF centre, double dialRadius,
                             double minLUFS, double maxLUFS);
 
-// Opacity stops of a conical gradient that starts at twelve o'clock: every bucket's wedge
-// opacity while the sweep stands on bucket 0, one flat step per bucket.
-QGradientStops radarAgeOpacityStops(int bucketCount);
-
-// Start angle of that conical gradient (degrees counter-clockwise from three o'clock) that puts
-// its step for the current bucket under the sweep.
-double radarAgeGradientAngle(int currentBucket, int bucketCount);
+// Bucket whose angle a point at offset (dx, dy) from the centre lies in (screen coordinates, y
+// down): bucket 0 from twelve o'clock clockwise for 1/bucketCount of a turn, and so on.
+int radarPixelBucket(double dx, double dy, int bucketCount);
 
 // Records a new elapsed time: clears every bucket when time went back by more than a second,
 // then stores the momentary loudness (minLUFS in silence) in the bucket of e.
@@ -74,8 +73,8 @@ QRectF radarDrawingRect(QSizeF size);
 // ring. Lives on the UI thread and keeps the per-step history itself, which a change of
 // `identity` discards. The dial, rings, captions and target ring are cached as one image per
 // size and scale; the wedges are filled as one polygon with a cached disc of the loudness ramp
-// as texture and faded by a conical opacity ramp whose stops are cached, so a frame builds no
-// gradient table and draws no seams between wedges.
+// as texture and faded per pixel by the age of its bucket, so a frame builds no gradient and
+// draws no seams between wedges.
 class RadarLoudnessView : public QQuickPaintedItem {
     Q_OBJECT
     QML_ELEMENT
@@ -143,6 +142,8 @@ protected:
 private:
     void clearTrace();
     void ensureCache(QSizeF side, qreal dpr);
+    // Multiplies every pixel of the wedge layer within bounds by its bucket's opacity.
+    void fadeByAge(const QRectF& bounds, qreal dpr, int current, int count);
 
     double momentaryLUFS_;
     double elapsedSeconds_ = 0.0;
@@ -174,9 +175,11 @@ private:
     QImage rampDisc_;
     // The frame's wedges before they are drawn; reused.
     QImage wedgeLayer_;
-    // Wedge opacities by age for ageStopsCount_ buckets.
-    QGradientStops ageStops_;
-    int ageStopsCount_ = -1;
+    // Bucket of every pixel of the wedge layer, for pixelBucketsCount_ buckets.
+    std::vector<quint16> pixelBuckets_;
+    int pixelBucketsCount_ = -1;
+    // Opacity of each bucket in the current frame, 0 ... 256.
+    std::vector<quint32> ageAlpha_;
 };
 
 }  // namespace orvinta

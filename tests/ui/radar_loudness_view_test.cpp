@@ -46,6 +46,14 @@ TEST(RadarFunctions, BucketZeroIsAtTwelveOClockAndAnglesGrowClockwise) {
     EXPECT_NEAR(right.y(), 100.0, 1e-9);
 }
 
+TEST(RadarFunctions, PixelBucketFollowsTheAngleClockwiseFromTwelveOClock) {
+    EXPECT_EQ(radarPixelBucket(0.0, -10.0, 180), 0);
+    EXPECT_EQ(radarPixelBucket(10.0, 0.0, 180), 45);
+    EXPECT_EQ(radarPixelBucket(0.0, 10.0, 180), 90);
+    EXPECT_EQ(radarPixelBucket(-10.0, 0.0, 180), 135);
+    EXPECT_EQ(radarPixelBucket(-0.01, -10.0, 180), 179);
+}
+
 TEST(RadarFunctions, BucketRadiusShowsAStubForSilenceAndStopsAtTheRim) {
     const double R = 100.0;
     EXPECT_DOUBLE_EQ(radarBucketRadius(std::nullopt, -60.0, 0.0, R), 0.0);
@@ -265,6 +273,11 @@ TEST_F(RadarViewTest, ChangingTheBucketCountStartsAFreshTraceOfTheNewSize) {
     view.setElapsedSeconds(1.0);
     EXPECT_TRUE(view.buckets().empty());
     render();  // draws the dial and the sweep without a trace
+    // An absurd count is held to a tenth of a degree per bucket instead of taking gigabytes.
+    view.setBucketCount(1'000'000'000);
+    EXPECT_EQ(view.buckets().size(), std::size_t(kMaxRadarBucketCount));
+    view.setElapsedSeconds(2.0);
+    render();
 }
 
 TEST_F(RadarViewTest, ElapsedTimeSetWhileQmlBuildsTheItemIsNotRecorded) {
