@@ -298,6 +298,7 @@ Item {
                                 minValue: root.scaleBottom
                                 maxValue: root.scaleTop
                                 targetValue: root.targetLUFS
+                                accent: Theme.green
                                 identity: root.resetSignal
                                 onWidthChanged: root.updateFrames()
                                 onHeightChanged: root.updateFrames()
