@@ -118,19 +118,5 @@ TEST(RoundedCorners, OnlyLinesNearACornerNeedClipping) {
     EXPECT_FALSE(reachesRoundedCorner(QPolygonF{QPointF(13, 0), QPointF(187, 60)}, size, 6.0));
 }
 
-TEST(CachedLayer, FollowsThePaintersDeviceScale) {
-    QImage target(QSize(100, 40) * 2, QImage::Format_ARGB32_Premultiplied);
-    target.setDevicePixelRatio(2.0);
-    QPainter painter(&target);
-    EXPECT_EQ(cachedLayerPixelSize(&painter, QSizeF(100, 40)), QSize(200, 80));
-    const QImage layer = renderCachedLayer(
-        &painter, QSizeF(100, 40), [](QPainter* p) { p->fillRect(QRectF(0, 0, 50, 40), Qt::red); });
-    EXPECT_FALSE(cachedLayerNeedsRebuild(layer, &painter, QSizeF(100, 40)));
-    EXPECT_TRUE(cachedLayerNeedsRebuild(layer, &painter, QSizeF(101, 40)));
-    // Drawn in logical coordinates: the left half of the layer's pixels is red.
-    EXPECT_EQ(layer.pixelColor(99, 40), QColor(Qt::red));
-    EXPECT_EQ(layer.pixelColor(100, 40).alpha(), 0);
-}
-
 }  // namespace
 }  // namespace orvinta

@@ -112,24 +112,6 @@ TEST(CorrelationSegments, ValueLightsSegmentsUpToItsMagnitudeOnItsSideOnly) {
     EXPECT_EQ(litCount(std::nan(""), CorrelationSide::negative), 0);
 }
 
-TEST(CorrelationLayout, SegmentsShareTheHeightAroundATwoPointCentreLine) {
-    const CorrelationBarLayout layout = correlationBarLayout(QSizeF(30, 240), 18);
-    ASSERT_EQ(layout.positive.size(), 18u);
-    ASSERT_EQ(layout.negative.size(), 18u);
-    const double segment = (240.0 - 6.0 - 2.0 - 2.0 * 36) / 36.0;
-    EXPECT_NEAR(layout.positive[17].top(), 3.0, 1e-9);
-    EXPECT_NEAR(layout.negative[17].bottom(), 237.0, 1e-9);
-    EXPECT_NEAR(layout.positive[0].height(), segment, 1e-9);
-    EXPECT_NEAR(layout.centreLine.height(), 2.0, 1e-9);
-    EXPECT_NEAR(layout.centreLine.top(), layout.positive[0].bottom() + 2.0, 1e-9);
-    EXPECT_NEAR(layout.negative[0].top(), layout.centreLine.bottom() + 2.0, 1e-9);
-    EXPECT_NEAR(layout.positive[0].width(), 24.0, 1e-9);
-    // Too small a bar squeezes the segments to nothing rather than turning them inside out.
-    for (const QRectF& r : correlationBarLayout(QSizeF(30, 40), 18).positive) {
-        EXPECT_GE(r.height(), 0.0);
-    }
-}
-
 TEST(CorrelationMeterBarPixels, ZeroLightsNothingOnEitherSide) {
     const Scan scan = scanBar(0.0);
     EXPECT_EQ(scan.centreLines, 1);
@@ -188,15 +170,6 @@ TEST(CorrelationReadoutText, ColourFollowsTheMagnitude) {
     EXPECT_EQ(correlationReadoutColor(-0.7), QColor::fromRgbF(0.28f, 0.76f, 0.05f));
     EXPECT_EQ(correlationReadoutColor(0.65), QColor::fromRgbF(0.00f, 0.70f, 0.82f));
     EXPECT_EQ(correlationReadoutColor(std::nullopt), Theme::whiteAlpha(0.75));
-}
-
-TEST(CorrelationReadoutText, QmlValuesConvertToAnOptionalCorrelation) {
-    EXPECT_FALSE(correlationFromVariant(QVariant()).has_value());
-    EXPECT_FALSE(correlationFromVariant(QVariant::fromValue(nullptr)).has_value());
-    EXPECT_FALSE(correlationFromVariant(QVariant(std::nan(""))).has_value());
-    EXPECT_EQ(correlationFromVariant(QVariant(-0.25)), -0.25);
-    EXPECT_EQ(CorrelationReadout::barValue(QVariant()), 0.0);
-    EXPECT_EQ(CorrelationReadout::barValue(QVariant(0.4)), 0.4);
 }
 
 }  // namespace

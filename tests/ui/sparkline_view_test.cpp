@@ -185,13 +185,5 @@ TEST_F(SparklineFixture, MomentaryMetricDrawsTheMomentaryValues) {
     EXPECT_FALSE(colorNear(image, 100, static_cast<int>(expectedY(-45.0)), line, 2, 60));
 }
 
-TEST_F(SparklineFixture, SettersNotifyOnlyOnChange) {
-    int changes = 0;
-    QObject::connect(&view, &SparklineView::windowSecondsChanged, [&changes] { ++changes; });
-    view.setWindowSeconds(60.0);
-    view.setWindowSeconds(60.0);
-    EXPECT_EQ(changes, 1);
-}
-
 }  // namespace
 }  // namespace orvinta

@@ -118,16 +118,6 @@ TEST(SpectrumMath, CurveSpreadsTheBinsEvenlyAcrossTheWidth) {
     EXPECT_EQ(spectrumCurve({-6.0f}, -90.0f, 12.0f, QSizeF(200, 102))[0].x(), 0.0);
 }
 
-TEST(SpectrumMath, ChannelModeRawValuesAreTheSelectorLabels) {
-    QStringList raw;
-    for (ChannelMode m : allChannelModes()) {
-        raw << rawValue(m);
-        EXPECT_EQ(channelModeFromRawValue(rawValue(m)), m);
-    }
-    EXPECT_EQ(raw, (QStringList{"L+R", "L", "R"}));
-    EXPECT_FALSE(channelModeFromRawValue(QStringLiteral("both")).has_value());
-}
-
 TEST(SpectrumCanvas, BothModeDrawsLeftRightAndTheirAverage) {
     const QImage image = render({flatRow(-30), flatRow(-64)}, QStringLiteral("L+R"));
     EXPECT_TRUE(curveAt(image, -30, Theme::cyan()));
