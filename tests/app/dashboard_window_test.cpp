@@ -433,6 +433,54 @@ TEST(Dashboard, ButtonsAndInputSelectorActOnTheState) {
     EXPECT_FALSE(dashboard.state().isRunning());
 }
 
+// The visible item whose `text` is `text`, anywhere in the window (menus included).
+QQuickItem* itemWithText(QQuickItem* root, const QString& text) {
+    if (root->isVisible() && root->property("text").toString() == text &&
+        root->inherits("QQuickMenuItem")) {
+        return root;
+    }
+    for (QQuickItem* child : root->childItems()) {
+        if (QQuickItem* found = itemWithText(child, text)) {
+            return found;
+        }
+    }
+    return nullptr;
+}
+
+TEST(Dashboard, PresetAndRadarCycleMenusSetTheState) {
+    DashboardFixture dashboard;
+    QQuickWindow* window = dashboard.window();
+    dashboard.state().adjustTarget(-0.5);
+
+    QTest::mouseClick(window, Qt::LeftButton, {}, centreOf(dashboard.sceneRect("presetButton")));
+    QQuickItem* entry = nullptr;
+    QTRY_VERIFY((entry = itemWithText(window->contentItem(), QStringLiteral("-14 YT"))) != nullptr);
+    ASSERT_NE(itemWithText(window->contentItem(), QStringLiteral("OFF")), nullptr);
+    dashboard.grab();
+    QTest::mouseClick(
+        window, Qt::LeftButton, {},
+        entry->mapToScene(QPointF(entry->width() / 2, entry->height() / 2)).toPoint());
+    EXPECT_EQ(dashboard.state().targetRawValue(), "streaming14");
+    // Another preset drops the hand-set target.
+    EXPECT_EQ(dashboard.text("headerTargetText"), "-14.0 LUFS");
+    EXPECT_EQ(dashboard.text("presetButton"), "-14 YT");
+    EXPECT_EQ(dashboard.text("scaleText"), "SCALE: STREAMING -14");
+
+    QTest::mouseClick(window, Qt::LeftButton, {},
+                      centreOf(dashboard.sceneRect("radarCycleButton")));
+    QTRY_VERIFY((entry = itemWithText(window->contentItem(), QStringLiteral("5min"))) != nullptr);
+    QTest::mouseClick(
+        window, Qt::LeftButton, {},
+        entry->mapToScene(QPointF(entry->width() / 2, entry->height() / 2)).toPoint());
+    EXPECT_DOUBLE_EQ(dashboard.state().radarCycleSeconds(), 300.0);
+    EXPECT_EQ(dashboard.text("radarCycleButton"), "5min");
+    EXPECT_DOUBLE_EQ(dashboard.item("radar")->property("cycleSeconds").toDouble(), 300.0);
+
+    // A cycle that is not among the options reads as whole seconds.
+    dashboard.state().setRadarCycleSeconds(45.7);
+    EXPECT_EQ(dashboard.text("radarCycleButton"), "45s");
+}
+
 TEST(Dashboard, ReadOutsCarryAccessibleNamesAndValues) {
     DashboardFixture dashboard;
     dashboard.state().applySnapshot(knownSnapshot());
