@@ -25,6 +25,12 @@ DashboardWindows::DashboardWindows(QQmlEngine* engine, AppState* appState, QObje
       component_(engine, QUrl(QStringLiteral("qrc:/Orvinta/Ui/Main.qml")),
                  QQmlComponent::PreferSynchronous) {}
 
+DashboardWindows::~DashboardWindows() {
+    for (const auto& window : windows_) {
+        delete window.data();
+    }
+}
+
 QQuickWindow* DashboardWindows::open() {
     if (component_.isError()) {
         std::fprintf(stderr, "%s\n", qPrintable(component_.errorString()));
@@ -45,6 +51,7 @@ QQuickWindow* DashboardWindows::open() {
             window->deleteLater();
         }
     });
+    windows_.removeAll(nullptr);
     windows_.append(window);
     window->show();
     WindowAspectRatioLock::install(window, kCanvasSize);

@@ -19,6 +19,8 @@ class DashboardWindows : public QObject {
 
 public:
     DashboardWindows(QQmlEngine* engine, AppState* appState, QObject* parent = nullptr);
+    // Closes the windows still open, before the engine and the state they show go away.
+    ~DashboardWindows() override;
 
     // Creates and shows one dashboard window; nullptr (and the component's errors on stderr)
     // when the dashboard cannot be loaded.
