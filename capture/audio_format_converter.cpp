@@ -38,24 +38,6 @@ constexpr int kMaxChannelCount = 64;
 constexpr int kMaxResampleRounds = 64;
 constexpr std::size_t kCapacityMarginFrames = 64;
 
-std::size_t bytesPerSample(SampleType type) {
-    switch (type) {
-        case SampleType::unsigned8:
-            return 1;
-        case SampleType::signed16:
-            return 2;
-        case SampleType::signed24Packed:
-            return 3;
-        case SampleType::signed24In32:
-        case SampleType::signed32:
-        case SampleType::float32:
-            return 4;
-        case SampleType::float64:
-            return 8;
-    }
-    return 0;
-}
-
 const char* sampleTypeName(SampleType type) {
     switch (type) {
         case SampleType::unsigned8:
@@ -169,6 +151,24 @@ bool sameFormat(const PcmFormat& a, const PcmFormat& b) {
 }
 
 }  // namespace
+
+std::size_t bytesPerSample(SampleType type) {
+    switch (type) {
+        case SampleType::unsigned8:
+            return 1;
+        case SampleType::signed16:
+            return 2;
+        case SampleType::signed24Packed:
+            return 3;
+        case SampleType::signed24In32:
+        case SampleType::signed32:
+        case SampleType::float32:
+            return 4;
+        case SampleType::float64:
+            return 8;
+    }
+    return 0;
+}
 
 struct AudioFormatConverter::Impl {
     explicit Impl(int channels) : outputChannelCount(std::max(channels, 1)) {

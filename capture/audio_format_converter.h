@@ -19,6 +19,9 @@ enum class SampleType {
     float64,
 };
 
+// Bytes one sample of the type takes in a buffer.
+std::size_t bytesPerSample(SampleType type);
+
 // How a buffer's samples are described. Two formats are equal when rate, channel count,
 // sample type and layout match.
 struct PcmFormat {

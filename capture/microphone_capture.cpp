@@ -182,18 +182,7 @@ void MicrophoneCapture::Impl::start() {
     if (pa_stream_connect_record(stream, device->name.c_str(), &attributes, flags) < 0) {
         error = pa_context_errno(connection->context());
     } else {
-        pa_stream* connecting = stream;
-        const bool answered = connection->waitUntil(
-            [connecting] {
-                const pa_stream_state_t state = pa_stream_get_state(connecting);
-                return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-            },
-            kStreamTimeout);
-        if (!answered) {
-            error = PA_ERR_TIMEOUT;
-        } else if (pa_stream_get_state(stream) != PA_STREAM_READY) {
-            error = pa_context_errno(connection->context());
-        }
+        error = connection->waitForStreamReady(stream, kStreamTimeout);
     }
     if (error != PA_OK) {
         detachStream();

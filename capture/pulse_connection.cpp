@@ -301,11 +301,24 @@ std::optional<SampleType> sampleTypeFor(pa_sample_format_t format) {
     }
 }
 
-AudioFormatInfo formatInfoFor(const pa_sample_spec& spec) {
+int PulseConnection::waitForStreamReady(pa_stream* stream, std::chrono::milliseconds timeout) {
+    const bool answered = waitUntil(
+        [stream] {
+            const pa_stream_state_t state = pa_stream_get_state(stream);
+            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+        },
+        timeout);
+    if (!answered) {
+        return PA_ERR_TIMEOUT;
+    }
+    return pa_stream_get_state(stream) == PA_STREAM_READY ? PA_OK : pa_context_errno(context_);
+}
+
+AudioFormatInfo formatInfoFor(const pa_sample_spec& sampleSpec) {
     AudioFormatInfo info;
-    info.sampleRate = static_cast<double>(spec.rate);
-    info.channelCount = spec.channels;
-    switch (spec.format) {
+    info.sampleRate = static_cast<double>(sampleSpec.rate);
+    info.channelCount = sampleSpec.channels;
+    switch (sampleSpec.format) {
         case PA_SAMPLE_U8:
             info.bitDepth = 8;
             break;

@@ -100,6 +100,9 @@ public:
     bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
     // Wakes every waitUntil; call it from callbacks that change what a waiter checks.
     void signal();
+    // With the lock held: waits until a stream being connected is ready or has failed. Returns
+    // PA_OK when it is ready, otherwise the server's error code (PA_ERR_TIMEOUT on timeout).
+    int waitForStreamReady(pa_stream* stream, std::chrono::milliseconds timeout);
 
 private:
     static void contextStateChanged(pa_context* context, void* userdata);
@@ -116,6 +119,6 @@ std::optional<SampleType> sampleTypeFor(pa_sample_format_t format);
 
 // The format description shown to the user for a server sample spec: rate, bits (u8 8,
 // s16 16, s24 and s24-32 24, s32 32, float32 32 float), channels.
-AudioFormatInfo formatInfoFor(const pa_sample_spec& spec);
+AudioFormatInfo formatInfoFor(const pa_sample_spec& sampleSpec);
 
 }  // namespace orvinta

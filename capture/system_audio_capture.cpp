@@ -179,17 +179,7 @@ void SystemAudioCapture::Impl::start() {
     pa_stream* started = connectStream(sink->monitorSourceName, error);
     if (started != nullptr) {
         stream = started;
-        const bool answered = connection->waitUntil(
-            [started] {
-                const pa_stream_state_t state = pa_stream_get_state(started);
-                return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-            },
-            kStreamTimeout);
-        if (!answered) {
-            error = PA_ERR_TIMEOUT;
-        } else if (pa_stream_get_state(started) != PA_STREAM_READY) {
-            error = pa_context_errno(connection->context());
-        }
+        error = connection->waitForStreamReady(started, kStreamTimeout);
         if (error != PA_OK) {
             detachStream();
         }
@@ -532,14 +522,14 @@ void SystemAudioCapture::Impl::handleSampleBuffer(std::int64_t startFrames, cons
 
     if (!loggedFirstFormat) {
         loggedFirstFormat = true;
-        const pa_sample_spec* spec = stream ? pa_stream_get_sample_spec(stream) : nullptr;
-        if (spec != nullptr && pa_sample_spec_valid(spec)) {
+        const pa_sample_spec* sampleSpec = stream ? pa_stream_get_sample_spec(stream) : nullptr;
+        if (sampleSpec != nullptr && pa_sample_spec_valid(sampleSpec)) {
             // The server hands out interleaved frames.
-            printLogLine(firstBufferFormatLine(spec->rate, spec->channels, true));
-            writeSystemAudioJournal(
-                false, firstBufferFormatJournalMessage(spec->rate, spec->channels, true));
+            printLogLine(firstBufferFormatLine(sampleSpec->rate, sampleSpec->channels, true));
+            writeSystemAudioJournal(false, firstBufferFormatJournalMessage(
+                                               sampleSpec->rate, sampleSpec->channels, true));
             if (owner.onFormatInfo) {
-                owner.onFormatInfo(formatInfoFor(*spec));
+                owner.onFormatInfo(formatInfoFor(*sampleSpec));
             }
         }
     }

@@ -9,24 +9,6 @@ namespace orvinta {
 
 namespace {
 
-std::size_t bytesPerSample(SampleType type) {
-    switch (type) {
-        case SampleType::unsigned8:
-            return 1;
-        case SampleType::signed16:
-            return 2;
-        case SampleType::signed24Packed:
-            return 3;
-        case SampleType::signed24In32:
-        case SampleType::signed32:
-        case SampleType::float32:
-            return 4;
-        case SampleType::float64:
-            return 8;
-    }
-    return 4;
-}
-
 std::optional<int> defaultBitDepth(SampleType type) {
     switch (type) {
         case SampleType::unsigned8:
