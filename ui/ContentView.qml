@@ -516,7 +516,10 @@ Item {
                 TargetConnectorView {
                     id: connector
                     objectName: "targetConnector"
-                    anchors.fill: parent
+                    x: paintedBounds.x
+                    y: paintedBounds.y
+                    width: paintedBounds.width
+                    height: paintedBounds.height
                     hasTarget: root.hasTarget
                     meterBarFrame: root.meterBarFrame
                     radarFrame: root.radarFrame

@@ -1,5 +1,6 @@
 #include "ui/target_connector_view.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPen>
@@ -28,6 +29,27 @@ std::optional<TargetConnectorGeometry> targetConnectorGeometry(bool hasTarget,
     return geometry;
 }
 
+QRectF targetConnectorBounds(const TargetConnectorGeometry& geometry, QSizeF labelSize) {
+    QRectF label(QPointF(0, 0), labelSize);
+    label.moveCenter(geometry.labelCentre);
+    const double left = std::min({geometry.barPoint.x(), geometry.radarCorner.x(), label.left()});
+    const double right = std::max({geometry.ringTop.x(), geometry.radarCorner.x(), label.right()});
+    const double top = std::min({geometry.barPoint.y(), geometry.ringTop.y(), label.top()});
+    const double bottom = std::max({geometry.barPoint.y(), geometry.ringTop.y(), label.bottom()});
+    return QRectF(QPointF(left, top), QPointF(right, bottom)).adjusted(-2, -2, 2, 2);
+}
+
+namespace {
+
+const QString kLabel = QStringLiteral("TARGET");
+
+QSizeF labelSize() {
+    const QFontMetricsF metrics(Theme::font(15, Theme::Weight::Bold));
+    return QSizeF(metrics.horizontalAdvance(kLabel) + 4, metrics.height());
+}
+
+}  // namespace
+
 TargetConnectorView::TargetConnectorView(QQuickItem* parent) : QQuickPaintedItem(parent) {
     setAntialiasing(true);
 }
@@ -36,41 +58,41 @@ void TargetConnectorView::setHasTarget(bool hasTarget) {
     if (hasTarget_ == hasTarget) {
         return;
     }
-    const bool wasDrawn = isDrawn();
     hasTarget_ = hasTarget;
     emit hasTargetChanged();
-    changed(wasDrawn);
+    changed();
 }
 
 void TargetConnectorView::setMeterBarFrame(const QRectF& frame) {
     if (meterBarFrame_ == frame) {
         return;
     }
-    const bool wasDrawn = isDrawn();
     meterBarFrame_ = frame;
     emit meterBarFrameChanged();
-    changed(wasDrawn);
+    changed();
 }
 
 void TargetConnectorView::setRadarFrame(const QRectF& frame) {
     if (radarFrame_ == frame) {
         return;
     }
-    const bool wasDrawn = isDrawn();
     radarFrame_ = frame;
     emit radarFrameChanged();
-    changed(wasDrawn);
+    changed();
+}
+
+QRectF TargetConnectorView::paintedBounds() const {
+    const auto geometry = targetConnectorGeometry(hasTarget_, meterBarFrame_, radarFrame_);
+    return geometry ? targetConnectorBounds(*geometry, labelSize()) : QRectF();
 }
 
 bool TargetConnectorView::isDrawn() const {
     return targetConnectorGeometry(hasTarget_, meterBarFrame_, radarFrame_).has_value();
 }
 
-void TargetConnectorView::changed(bool wasDrawn) {
+void TargetConnectorView::changed() {
     update();
-    if (wasDrawn != isDrawn()) {
-        emit isDrawnChanged();
-    }
+    emit connectorChanged();
 }
 
 void TargetConnectorView::paint(QPainter* painter) {
@@ -79,6 +101,8 @@ void TargetConnectorView::paint(QPainter* painter) {
         return;
     }
     painter->setRenderHint(QPainter::Antialiasing, true);
+    // The item sits at paintedBounds() within the frames' coordinates.
+    painter->translate(-paintedBounds().topLeft());
 
     QPainterPath path(geometry->barPoint);
     path.lineTo(geometry->radarCorner);
@@ -93,11 +117,9 @@ void TargetConnectorView::paint(QPainter* painter) {
 
     painter->setFont(Theme::font(15, Theme::Weight::Bold));
     painter->setPen(Theme::yellow());
-    const QString label = QStringLiteral("TARGET");
-    const QRectF bounds = painter->fontMetrics().boundingRect(label);
-    QRectF box(0, 0, bounds.width() + 4, bounds.height());
+    QRectF box(QPointF(0, 0), labelSize());
     box.moveCenter(geometry->labelCentre);
-    painter->drawText(box, Qt::AlignCenter, label);
+    painter->drawText(box, Qt::AlignCenter, kLabel);
 }
 
 }  // namespace orvinta

@@ -26,6 +26,10 @@ std::optional<TargetConnectorGeometry> targetConnectorGeometry(bool hasTarget,
                                                                const QRectF& meterBarFrame,
                                                                const QRectF& radarFrame);
 
+// The rectangle that holds the connector's path and a label of the given size, with a margin
+// for the line's antialiasing.
+QRectF targetConnectorBounds(const TargetConnectorGeometry& geometry, QSizeF labelSize);
+
 // Draws the dashed yellow line from the target level on the meter bar to the target ring of
 // the radar, with its "TARGET" label. Lies over the main row and takes no input. UI thread.
 class TargetConnectorView : public QQuickPaintedItem {
@@ -36,7 +40,11 @@ class TargetConnectorView : public QQuickPaintedItem {
                    meterBarFrameChanged FINAL)
     Q_PROPERTY(QRectF radarFrame READ radarFrame WRITE setRadarFrame NOTIFY radarFrameChanged FINAL)
     // Whether the connector is drawn with the current values (for the item tree and tests).
-    Q_PROPERTY(bool isDrawn READ isDrawn NOTIFY isDrawnChanged FINAL)
+    Q_PROPERTY(bool isDrawn READ isDrawn NOTIFY connectorChanged FINAL)
+    // The area the connector and its label cover, in the frames' coordinates. The dashboard
+    // gives the item exactly this place, so that it adds no layer over the instruments that
+    // repaint at every snapshot.
+    Q_PROPERTY(QRectF paintedBounds READ paintedBounds NOTIFY connectorChanged FINAL)
 
 public:
     explicit TargetConnectorView(QQuickItem* parent = nullptr);
@@ -48,6 +56,7 @@ public:
     QRectF radarFrame() const { return radarFrame_; }
     void setRadarFrame(const QRectF& frame);
     bool isDrawn() const;
+    QRectF paintedBounds() const;
 
     void paint(QPainter* painter) override;
 
@@ -55,10 +64,10 @@ signals:
     void hasTargetChanged();
     void meterBarFrameChanged();
     void radarFrameChanged();
-    void isDrawnChanged();
+    void connectorChanged();
 
 private:
-    void changed(bool wasDrawn);
+    void changed();
 
     bool hasTarget_ = false;
     QRectF meterBarFrame_;

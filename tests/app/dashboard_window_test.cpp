@@ -115,6 +115,10 @@ TEST(Dashboard, TargetConnectorRunsFromTheBarsTargetLevelToTheRadarsRing) {
         radar->mapRectToItem(mainRow, QRectF(0, 0, radar->width(), radar->height()));
     EXPECT_EQ(connector->meterBarFrame(), barInRow);
     EXPECT_EQ(connector->radarFrame(), radarInRow);
+    // The item covers only its path and label, not the instruments around it.
+    EXPECT_EQ(QRectF(connector->x(), connector->y(), connector->width(), connector->height()),
+              connector->paintedBounds());
+    EXPECT_LT(connector->width() * connector->height(), mainRow->width() * mainRow->height() / 8);
 
     // Yellow dashes lie halfway along the first leg, and nowhere well above it.
     const auto geometry = targetConnectorGeometry(true, barInRow, radarInRow);
