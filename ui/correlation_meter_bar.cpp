@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "ui/canvas_painting.h"
+#include "ui/item_property.h"
 #include "ui/theme.h"
 
 namespace orvinta {
@@ -90,22 +91,11 @@ CorrelationMeterBar::CorrelationMeterBar(QQuickItem* parent) : QQuickPaintedItem
 }
 
 void CorrelationMeterBar::setValue(double value) {
-    // NaN never compares equal; treat a NaN replacing a NaN as no change.
-    if (value_ == value || (std::isnan(value_) && std::isnan(value))) {
-        return;
-    }
-    value_ = value;
-    update();
-    emit valueChanged();
+    setItemProperty(this, value_, value, &CorrelationMeterBar::valueChanged);
 }
 
 void CorrelationMeterBar::setSegmentsPerSide(int segments) {
-    if (segmentsPerSide_ == segments) {
-        return;
-    }
-    segmentsPerSide_ = segments;
-    update();
-    emit segmentsPerSideChanged();
+    setItemProperty(this, segmentsPerSide_, segments, &CorrelationMeterBar::segmentsPerSideChanged);
 }
 
 void CorrelationMeterBar::paint(QPainter* painter) {

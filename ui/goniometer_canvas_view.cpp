@@ -8,6 +8,7 @@
 #include <numbers>
 
 #include "ui/canvas_painting.h"
+#include "ui/item_property.h"
 #include "ui/theme.h"
 
 namespace orvinta {
@@ -157,12 +158,7 @@ GoniometerCanvasView::GoniometerCanvasView(QQuickItem* parent) : QQuickPaintedIt
 }
 
 void GoniometerCanvasView::setPoints(const GoniometerPointList& points) {
-    if (points_ == points) {
-        return;
-    }
-    points_ = points;
-    update();
-    emit pointsChanged();
+    setItemProperty(this, points_, points, &GoniometerCanvasView::pointsChanged);
 }
 
 void GoniometerCanvasView::paint(QPainter* painter) {

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <limits>
 
+#include "ui/item_property.h"
 #include "ui/paint_layer.h"
 #include "ui/theme.h"
 #include "ui/view_clock.h"
@@ -227,178 +228,92 @@ void MeterBarView::restartTicker() {
 }
 
 void MeterBarView::setLabel(const QString& label) {
-    if (label_ == label) {
-        return;
-    }
-    label_ = label;
-    update();
-    emit labelChanged();
+    setItemProperty(this, label_, label, &MeterBarView::labelChanged);
 }
 
 void MeterBarView::setValue(double value) {
-    if (sameDouble(value_, value)) {
-        return;
-    }
-    value_ = value;
-    const bool peakMoved = !building_ && peakHoldEnabled_ && peak_.raise(value, ViewClock::now());
-    update();
-    emit valueChanged();
+    bool peakMoved = false;
+    setItemProperty(this, value_, value, &MeterBarView::valueChanged, [&] {
+        peakMoved = !building_ && peakHoldEnabled_ && peak_.raise(value, ViewClock::now());
+    });
     if (peakMoved) {
         emit peakValueChanged();
     }
 }
 
 void MeterBarView::setMinValue(double value) {
-    if (sameDouble(minValue_, value)) {
-        return;
-    }
-    minValue_ = value;
-    update();
-    emit minValueChanged();
+    setItemProperty(this, minValue_, value, &MeterBarView::minValueChanged);
 }
 
 void MeterBarView::setMaxValue(double value) {
-    if (sameDouble(maxValue_, value)) {
-        return;
-    }
-    maxValue_ = value;
-    update();
-    emit maxValueChanged();
+    setItemProperty(this, maxValue_, value, &MeterBarView::maxValueChanged);
 }
 
 void MeterBarView::setTargetValue(const QVariant& value) {
-    if (targetValue_ == value && targetValue_.isValid() == value.isValid()) {
-        return;
-    }
-    targetValue_ = value;
-    update();
-    emit targetValueChanged();
+    setItemProperty(this, targetValue_, value, &MeterBarView::targetValueChanged);
 }
 
 void MeterBarView::setUnit(const QString& unit) {
-    if (unit_ == unit) {
-        return;
-    }
-    unit_ = unit;
-    update();
-    emit unitChanged();
+    setItemProperty(this, unit_, unit, &MeterBarView::unitChanged);
 }
 
 void MeterBarView::setAccent(const QColor& accent) {
-    if (accent_ == accent) {
-        return;
-    }
-    accent_ = accent;
-    update();
-    emit accentChanged();
+    setItemProperty(this, accent_, accent, &MeterBarView::accentChanged);
 }
 
 void MeterBarView::setPeakHoldEnabled(bool enabled) {
-    if (peakHoldEnabled_ == enabled) {
-        return;
-    }
-    peakHoldEnabled_ = enabled;
-    update();
-    emit peakHoldEnabledChanged();
+    setItemProperty(this, peakHoldEnabled_, enabled, &MeterBarView::peakHoldEnabledChanged);
 }
 
 void MeterBarView::setPeakHoldSeconds(double seconds) {
-    if (sameDouble(peakHoldSeconds_, seconds)) {
-        return;
-    }
-    peakHoldSeconds_ = seconds;
-    update();
-    emit peakHoldSecondsChanged();
+    setItemProperty(this, peakHoldSeconds_, seconds, &MeterBarView::peakHoldSecondsChanged);
 }
 
 void MeterBarView::setPeakDecayRate(double rate) {
-    if (sameDouble(peakDecayRate_, rate)) {
-        return;
-    }
-    peakDecayRate_ = rate;
-    update();
-    emit peakDecayRateChanged();
+    setItemProperty(this, peakDecayRate_, rate, &MeterBarView::peakDecayRateChanged);
 }
 
 void MeterBarView::setPeakOverThreshold(const QVariant& threshold) {
-    if (peakOverThreshold_ == threshold && peakOverThreshold_.isValid() == threshold.isValid()) {
-        return;
-    }
-    peakOverThreshold_ = threshold;
-    update();
-    emit peakOverThresholdChanged();
+    setItemProperty(this, peakOverThreshold_, threshold, &MeterBarView::peakOverThresholdChanged);
 }
 
 void MeterBarView::setShowLabel(bool show) {
-    if (showLabel_ == show) {
-        return;
-    }
-    showLabel_ = show;
-    updateBarFrame();
-    update();
-    emit showLabelChanged();
+    setItemProperty(this, showLabel_, show, &MeterBarView::showLabelChanged,
+                    [this] { updateBarFrame(); });
 }
 
 void MeterBarView::setShowValue(bool show) {
-    if (showValue_ == show) {
-        return;
-    }
-    showValue_ = show;
-    updateBarFrame();
-    update();
-    emit showValueChanged();
+    setItemProperty(this, showValue_, show, &MeterBarView::showValueChanged,
+                    [this] { updateBarFrame(); });
 }
 
 void MeterBarView::setShowScale(bool show) {
-    if (showScale_ == show) {
-        return;
-    }
-    showScale_ = show;
-    updateBarFrame();
-    update();
-    emit showScaleChanged();
+    setItemProperty(this, showScale_, show, &MeterBarView::showScaleChanged,
+                    [this] { updateBarFrame(); });
 }
 
 void MeterBarView::setShowTargetLine(bool show) {
-    if (showTargetLine_ == show) {
-        return;
-    }
-    showTargetLine_ = show;
-    update();
-    emit showTargetLineChanged();
+    setItemProperty(this, showTargetLine_, show, &MeterBarView::showTargetLineChanged);
 }
 
 void MeterBarView::setPeakTickInterval(double seconds) {
-    if (sameDouble(peakTickInterval_, seconds)) {
-        return;
-    }
-    peakTickInterval_ = seconds;
-    restartTicker();
-    update();
-    emit peakTickIntervalChanged();
+    setItemProperty(this, peakTickInterval_, seconds, &MeterBarView::peakTickIntervalChanged,
+                    [this] { restartTicker(); });
 }
 
 void MeterBarView::setSegmentCount(int count) {
-    if (segmentCount_ == count) {
-        return;
-    }
-    segmentCount_ = count;
-    update();
-    emit segmentCountChanged();
+    setItemProperty(this, segmentCount_, count, &MeterBarView::segmentCountChanged);
 }
 
 void MeterBarView::setIdentity(int identity) {
-    if (identity_ == identity) {
-        return;
-    }
-    identity_ = identity;
     // A new identity is a new meter: no held peak, and a fresh ticker phase. The value present
     // now is the one it is first shown with, so it does not raise the peak.
-    const bool hadPeak = std::isfinite(peak_.peakValue());
-    peak_.clear();
-    restartTicker();
-    update();
-    emit identityChanged();
+    bool hadPeak = false;
+    setItemProperty(this, identity_, identity, &MeterBarView::identityChanged, [&] {
+        hadPeak = std::isfinite(peak_.peakValue());
+        peak_.clear();
+        restartTicker();
+    });
     if (hadPeak) {
         emit peakValueChanged();
     }

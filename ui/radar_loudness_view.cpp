@@ -10,6 +10,7 @@
 #include <limits>
 #include <numbers>
 
+#include "ui/item_property.h"
 #include "ui/paint_layer.h"
 #include "ui/theme.h"
 #include "ui/view_values.h"
@@ -176,81 +177,42 @@ void RadarLoudnessView::clearTrace() {
 }
 
 void RadarLoudnessView::setMomentaryLUFS(double lufs) {
-    if (sameDouble(momentaryLUFS_, lufs)) {
-        return;
-    }
-    momentaryLUFS_ = lufs;
-    update();
-    emit momentaryLUFSChanged();
+    setItemProperty(this, momentaryLUFS_, lufs, &RadarLoudnessView::momentaryLUFSChanged);
 }
 
 void RadarLoudnessView::setElapsedSeconds(double seconds) {
-    if (sameDouble(elapsedSeconds_, seconds)) {
-        return;
-    }
-    elapsedSeconds_ = seconds;
-    if (!building_) {
-        radarRecord(buckets_, lastElapsed_, seconds, momentaryLUFS_, minLUFS_, cycleSeconds_);
-    }
-    update();
-    emit elapsedSecondsChanged();
+    setItemProperty(this, elapsedSeconds_, seconds, &RadarLoudnessView::elapsedSecondsChanged, [&] {
+        if (!building_) {
+            radarRecord(buckets_, lastElapsed_, seconds, momentaryLUFS_, minLUFS_, cycleSeconds_);
+        }
+    });
 }
 
 void RadarLoudnessView::setCycleSeconds(double seconds) {
-    if (sameDouble(cycleSeconds_, seconds)) {
-        return;
-    }
-    cycleSeconds_ = seconds;
-    update();
-    emit cycleSecondsChanged();
+    setItemProperty(this, cycleSeconds_, seconds, &RadarLoudnessView::cycleSecondsChanged);
 }
 
 void RadarLoudnessView::setTargetLUFS(const QVariant& lufs) {
-    if (targetLUFS_ == lufs && targetLUFS_.isValid() == lufs.isValid()) {
-        return;
-    }
-    targetLUFS_ = lufs;
-    update();
-    emit targetLUFSChanged();
+    setItemProperty(this, targetLUFS_, lufs, &RadarLoudnessView::targetLUFSChanged);
 }
 
 void RadarLoudnessView::setMinLUFS(double lufs) {
-    if (sameDouble(minLUFS_, lufs)) {
-        return;
-    }
-    minLUFS_ = lufs;
-    update();
-    emit minLUFSChanged();
+    setItemProperty(this, minLUFS_, lufs, &RadarLoudnessView::minLUFSChanged);
 }
 
 void RadarLoudnessView::setMaxLUFS(double lufs) {
-    if (sameDouble(maxLUFS_, lufs)) {
-        return;
-    }
-    maxLUFS_ = lufs;
-    update();
-    emit maxLUFSChanged();
+    setItemProperty(this, maxLUFS_, lufs, &RadarLoudnessView::maxLUFSChanged);
 }
 
 void RadarLoudnessView::setBucketCount(int count) {
-    if (bucketCount_ == count) {
-        return;
-    }
-    bucketCount_ = count;
     // The stored steps belong to the old angular grid; start a fresh trace on the new one.
-    clearTrace();
-    update();
-    emit bucketCountChanged();
+    setItemProperty(this, bucketCount_, count, &RadarLoudnessView::bucketCountChanged,
+                    [this] { clearTrace(); });
 }
 
 void RadarLoudnessView::setIdentity(int identity) {
-    if (identity_ == identity) {
-        return;
-    }
-    identity_ = identity;
-    clearTrace();
-    update();
-    emit identityChanged();
+    setItemProperty(this, identity_, identity, &RadarLoudnessView::identityChanged,
+                    [this] { clearTrace(); });
 }
 
 void RadarLoudnessView::ensureCache(QSizeF side, qreal dpr) {

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "ui/canvas_painting.h"
+#include "ui/item_property.h"
 #include "ui/theme.h"
 
 namespace orvinta {
@@ -92,57 +93,27 @@ SparklineView::SparklineView(QQuickItem* parent)
 }
 
 void SparklineView::setHistory(const HistoryPointList& history) {
-    if (history_ == history) {
-        return;
-    }
-    history_ = history;
-    update();
-    emit historyChanged();
+    setItemProperty(this, history_, history, &SparklineView::historyChanged);
 }
 
 void SparklineView::setWindowSeconds(double seconds) {
-    if (windowSeconds_ == seconds) {
-        return;
-    }
-    windowSeconds_ = seconds;
-    update();
-    emit windowSecondsChanged();
+    setItemProperty(this, windowSeconds_, seconds, &SparklineView::windowSecondsChanged);
 }
 
 void SparklineView::setMetric(const QString& metric) {
-    if (metric_ == metric) {
-        return;
-    }
-    metric_ = metric;
-    update();
-    emit metricChanged();
+    setItemProperty(this, metric_, metric, &SparklineView::metricChanged);
 }
 
 void SparklineView::setColor(const QColor& color) {
-    if (color_ == color) {
-        return;
-    }
-    color_ = color;
-    update();
-    emit colorChanged();
+    setItemProperty(this, color_, color, &SparklineView::colorChanged);
 }
 
 void SparklineView::setMinLUFS(double lufs) {
-    if (minLUFS_ == lufs) {
-        return;
-    }
-    minLUFS_ = lufs;
-    update();
-    emit minLUFSChanged();
+    setItemProperty(this, minLUFS_, lufs, &SparklineView::minLUFSChanged);
 }
 
 void SparklineView::setMaxLUFS(double lufs) {
-    if (maxLUFS_ == lufs) {
-        return;
-    }
-    maxLUFS_ = lufs;
-    update();
-    emit maxLUFSChanged();
+    setItemProperty(this, maxLUFS_, lufs, &SparklineView::maxLUFSChanged);
 }
 
 void SparklineView::drawGrid(QPainter* painter, QSizeF size) const {

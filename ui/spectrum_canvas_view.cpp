@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "ui/canvas_painting.h"
+#include "ui/item_property.h"
 #include "ui/theme.h"
 
 namespace orvinta {
@@ -149,51 +150,26 @@ SpectrumCanvasView::SpectrumCanvasView(QQuickItem* parent) : QQuickPaintedItem(p
 }
 
 void SpectrumCanvasView::setSpectrumDB(const SpectrumRows& rows) {
-    if (spectrumDB_ == rows) {
-        return;
-    }
-    spectrumDB_ = rows;
-    update();
-    emit spectrumDBChanged();
+    setItemProperty(this, spectrumDB_, rows, &SpectrumCanvasView::spectrumDBChanged);
 }
 
 void SpectrumCanvasView::setMode(const QString& mode) {
-    if (mode_ == mode) {
-        return;
-    }
-    mode_ = mode;
-    update();
-    emit modeChanged();
+    setItemProperty(this, mode_, mode, &SpectrumCanvasView::modeChanged);
 }
 
 void SpectrumCanvasView::setMinDB(float db) {
-    if (minDB_ == db) {
-        return;
-    }
-    minDB_ = db;
-    gridStale_ = true;
-    update();
-    emit minDBChanged();
+    setItemProperty(this, minDB_, db, &SpectrumCanvasView::minDBChanged,
+                    [this] { gridStale_ = true; });
 }
 
 void SpectrumCanvasView::setMaxDB(float db) {
-    if (maxDB_ == db) {
-        return;
-    }
-    maxDB_ = db;
-    gridStale_ = true;
-    update();
-    emit maxDBChanged();
+    setItemProperty(this, maxDB_, db, &SpectrumCanvasView::maxDBChanged,
+                    [this] { gridStale_ = true; });
 }
 
 void SpectrumCanvasView::setReferenceHz(const QList<double>& frequencies) {
-    if (referenceHz_ == frequencies) {
-        return;
-    }
-    referenceHz_ = frequencies;
-    gridStale_ = true;
-    update();
-    emit referenceHzChanged();
+    setItemProperty(this, referenceHz_, frequencies, &SpectrumCanvasView::referenceHzChanged,
+                    [this] { gridStale_ = true; });
 }
 
 void SpectrumCanvasView::drawGrid(QPainter* painter, QSizeF size) const {

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 
+#include "ui/item_property.h"
 #include "ui/meter_bar_view.h"
 #include "ui/paint_layer.h"
 #include "ui/theme.h"
@@ -122,111 +123,60 @@ void TruePeakBarView::componentComplete() {
 }
 
 void TruePeakBarView::setLabel(const QString& label) {
-    if (label_ == label) {
-        return;
-    }
-    label_ = label;
-    update();
-    emit labelChanged();
+    setItemProperty(this, label_, label, &TruePeakBarView::labelChanged);
 }
 
 void TruePeakBarView::setValue(double value) {
-    if (sameDouble(value_, value)) {
-        return;
-    }
-    value_ = value;
-    const bool peakMoved = !building_ && peak_.raise(value, ViewClock::now());
-    update();
-    emit valueChanged();
+    bool peakMoved = false;
+    setItemProperty(this, value_, value, &TruePeakBarView::valueChanged,
+                    [&] { peakMoved = !building_ && peak_.raise(value, ViewClock::now()); });
     if (peakMoved) {
         emit peakValueChanged();
     }
 }
 
 void TruePeakBarView::setMinValue(double value) {
-    if (sameDouble(minValue_, value)) {
-        return;
-    }
-    minValue_ = value;
-    update();
-    emit minValueChanged();
+    setItemProperty(this, minValue_, value, &TruePeakBarView::minValueChanged);
 }
 
 void TruePeakBarView::setMaxValue(double value) {
-    if (sameDouble(maxValue_, value)) {
-        return;
-    }
-    maxValue_ = value;
-    update();
-    emit maxValueChanged();
+    setItemProperty(this, maxValue_, value, &TruePeakBarView::maxValueChanged);
 }
 
 void TruePeakBarView::setUnit(const QString& unit) {
-    if (unit_ == unit) {
-        return;
-    }
-    unit_ = unit;
-    update();
-    emit unitChanged();
+    setItemProperty(this, unit_, unit, &TruePeakBarView::unitChanged);
 }
 
 void TruePeakBarView::setPeakOverThreshold(const QVariant& threshold) {
-    if (peakOverThreshold_ == threshold && peakOverThreshold_.isValid() == threshold.isValid()) {
-        return;
-    }
-    peakOverThreshold_ = threshold;
-    update();
-    emit peakOverThresholdChanged();
+    setItemProperty(this, peakOverThreshold_, threshold,
+                    &TruePeakBarView::peakOverThresholdChanged);
 }
 
 void TruePeakBarView::setSegmentCount(int count) {
-    if (segmentCount_ == count) {
-        return;
-    }
-    segmentCount_ = count;
-    update();
-    emit segmentCountChanged();
+    setItemProperty(this, segmentCount_, count, &TruePeakBarView::segmentCountChanged);
 }
 
 void TruePeakBarView::setScaleTicks(const QList<double>& ticks) {
-    if (scaleTicks_ == ticks) {
-        return;
-    }
-    scaleTicks_ = ticks;
-    update();
-    emit scaleTicksChanged();
+    setItemProperty(this, scaleTicks_, ticks, &TruePeakBarView::scaleTicksChanged);
 }
 
 void TruePeakBarView::setPeakHoldSeconds(double seconds) {
-    if (sameDouble(peakHoldSeconds_, seconds)) {
-        return;
-    }
-    peakHoldSeconds_ = seconds;
-    update();
-    emit peakHoldSecondsChanged();
+    setItemProperty(this, peakHoldSeconds_, seconds, &TruePeakBarView::peakHoldSecondsChanged);
 }
 
 void TruePeakBarView::setPeakDecayRate(double rate) {
-    if (sameDouble(peakDecayRate_, rate)) {
-        return;
-    }
-    peakDecayRate_ = rate;
-    update();
-    emit peakDecayRateChanged();
+    setItemProperty(this, peakDecayRate_, rate, &TruePeakBarView::peakDecayRateChanged);
 }
 
 void TruePeakBarView::setIdentity(int identity) {
-    if (identity_ == identity) {
-        return;
-    }
-    identity_ = identity;
     // A new identity is a new meter: no held peak, and a fresh ticker phase. The value present
     // now is the one it is first shown with, so it does not raise the peak.
-    const bool hadPeak = std::isfinite(peak_.peakValue());
-    peak_.clear();
-    peakTicker_.start();
-    update();
-    emit identityChanged();
+    bool hadPeak = false;
+    setItemProperty(this, identity_, identity, &TruePeakBarView::identityChanged, [&] {
+        hadPeak = std::isfinite(peak_.peakValue());
+        peak_.clear();
+        peakTicker_.start();
+    });
     if (hadPeak) {
         emit peakValueChanged();
     }
