@@ -12,7 +12,7 @@
 
 #include "state/goniometer_point_list.h"
 #include "state/spectrum_rows.h"
-#include "tests/ui/analyzer_pixels.h"
+#include "tests/ui/ui_test_support.h"
 #include "ui/correlation_meter_bar.h"
 #include "ui/goniometer_canvas_view.h"
 #include "ui/spectrum_canvas_view.h"
@@ -51,10 +51,11 @@ public:
         return true;
     }
 
-    QQuickItem* root() const { return root_; }
-    QQuickItem* find(const char* name) const { return root_->findChild<QQuickItem*>(name); }
+    template <typename T = QObject>
+    T* find(const char* name = nullptr) const {
+        return name ? root_->findChild<T*>(QLatin1String(name)) : root_->findChild<T*>();
+    }
     QImage grab() { return view_.grabWindow(); }
-    QPointF inWindow(QQuickItem* item, QPointF local) const { return item->mapToScene(local); }
 
 private:
     QQuickView view_;
@@ -81,8 +82,10 @@ TEST(GoniometerViewQml, PointsFromCppReachTheCanvasAndLandWhereTheMappingSays) {
     QmlWindow window({{QStringLiteral("testPoints"), QVariant::fromValue(points)},
                       {QStringLiteral("testCorrelation"), QVariant(0.87)}});
     ASSERT_TRUE(window.load(kGoniometerQml, QSize(292, 220)));
-    auto* canvas = window.root()->findChild<GoniometerCanvasView*>();
-    ASSERT_NE(canvas, nullptr);
+    auto* canvas = window.find<GoniometerCanvasView>();
+    auto* bar = window.find<CorrelationMeterBar>();
+    QObject* readout = window.find("correlationReadout");
+    ASSERT_TRUE(canvas && bar && readout);
     EXPECT_EQ(canvas->points(), points);
     // Square, as wide as the correlation column (110) and the spacing (24) leave of 292.
     EXPECT_DOUBLE_EQ(canvas->width(), 158.0);
@@ -90,19 +93,15 @@ TEST(GoniometerViewQml, PointsFromCppReachTheCanvasAndLandWhereTheMappingSays) {
 
     const QImage image = window.grab();
     const QSizeF size(canvas->width(), canvas->height());
-    const QPointF dot = window.inWindow(canvas, goniometerPosition({0.5f, 0.5f}, size));
+    const QPointF dot = canvas->mapToScene(goniometerPosition({0.5f, 0.5f}, size));
     QColor cyan = Theme::cyan();
     cyan.setAlphaF(0.85f);
     EXPECT_TRUE(colorNear(image, static_cast<int>(dot.x()), static_cast<int>(dot.y()),
                           test::over(cyan, Theme::canvasBackground()), 1, 40));
 
-    auto* bar = window.root()->findChild<CorrelationMeterBar*>();
-    ASSERT_NE(bar, nullptr);
     EXPECT_DOUBLE_EQ(bar->value(), 0.87);
     EXPECT_EQ(bar->segmentsPerSide(), 18);
     EXPECT_DOUBLE_EQ(bar->width(), 30.0);
-    QObject* readout = window.root()->findChild<QObject*>(QStringLiteral("correlationReadout"));
-    ASSERT_NE(readout, nullptr);
     EXPECT_EQ(readout->property("text").toString(), QStringLiteral("+0.87"));
     // QML keeps colours at 8 bits per channel.
     EXPECT_EQ(readout->property("color").value<QColor>().rgba(), Theme::segmentYellow().rgba());
@@ -113,16 +112,14 @@ TEST(GoniometerViewQml, AbsentCorrelationReadsAsADashOverAnUnlitBar) {
                       {QStringLiteral("testCorrelation"), QVariant()}});
     ASSERT_TRUE(window.load(kGoniometerQml, QSize(500, 220)));
     // With room to spare across, the height decides how large the square grows.
-    auto* canvas = window.root()->findChild<GoniometerCanvasView*>();
-    ASSERT_NE(canvas, nullptr);
+    auto* canvas = window.find<GoniometerCanvasView>();
+    auto* bar = window.find<CorrelationMeterBar>();
+    QObject* readout = window.find("correlationReadout");
+    ASSERT_TRUE(canvas && bar && readout);
     EXPECT_EQ(canvas->width(), canvas->height());
     EXPECT_GT(canvas->width(), 158.0);
     EXPECT_LE(canvas->mapToScene(QPointF(0, canvas->height())).y(), 220.0);
-    auto* bar = window.root()->findChild<CorrelationMeterBar*>();
-    ASSERT_NE(bar, nullptr);
     EXPECT_DOUBLE_EQ(bar->value(), 0.0);
-    QObject* readout = window.root()->findChild<QObject*>(QStringLiteral("correlationReadout"));
-    ASSERT_NE(readout, nullptr);
     EXPECT_EQ(readout->property("text").toString(), QString::fromUtf8("\u2014"));
     EXPECT_EQ(readout->property("color").value<QColor>().rgba(), Theme::caption().rgba());
 }
@@ -144,25 +141,23 @@ TEST(SpectrumAnalyzerViewQml, MonoHidesTheRightLegendAndTheSelectorSwitchesCurve
     const SpectrumRows mono(std::vector<std::vector<float>>{std::vector<float>(192, -30.0f)});
     QmlWindow window({{QStringLiteral("testRows"), QVariant::fromValue(mono)}});
     ASSERT_TRUE(window.load(kSpectrumQml, QSize(531, 320)));
-    auto* canvas = window.root()->findChild<SpectrumCanvasView*>();
-    ASSERT_NE(canvas, nullptr);
+    auto* canvas = window.find<SpectrumCanvasView>();
+    QQuickItem* rightLegend = window.find<QQuickItem>("rightLegend");
+    QObject* analyzer = window.find("analyzer");
+    ASSERT_TRUE(canvas && rightLegend && analyzer);
     EXPECT_EQ(canvas->spectrumDB(), mono);
     EXPECT_EQ(canvas->mode(), QStringLiteral("L+R"));
     EXPECT_GE(canvas->height(), 250.0);
     EXPECT_EQ(canvas->referenceHz().size(), 10);
-    QQuickItem* rightLegend = window.find("rightLegend");
-    ASSERT_NE(rightLegend, nullptr);
     EXPECT_FALSE(rightLegend->isVisible());
 
     const int probeX = 150;
     const int curveY = static_cast<int>((12.0 + 30.0) / 102.0 * canvas->height());
-    QPointF probe = window.inWindow(canvas, QPointF(probeX, curveY));
+    const QPointF probe = canvas->mapToScene(QPointF(probeX, curveY));
     EXPECT_TRUE(colorNear(window.grab(), static_cast<int>(probe.x()), static_cast<int>(probe.y()),
                           Theme::cyan(), 1, 40));
 
     // Choosing "R" leaves a mono spectrum with no curve at all.
-    QObject* analyzer = window.root()->findChild<QObject*>(QStringLiteral("analyzer"));
-    ASSERT_NE(analyzer, nullptr);
     analyzer->setProperty("channelMode", QStringLiteral("R"));
     EXPECT_EQ(canvas->mode(), QStringLiteral("R"));
     EXPECT_FALSE(colorNear(window.grab(), static_cast<int>(probe.x()), static_cast<int>(probe.y()),

@@ -87,22 +87,17 @@ TEST(ThinToColumns, KeepsTheEndsAndEachColumnsExtremesInOrder) {
         ASSERT_GE(at, from) << "thinned points are a subsequence of the line";
         from = at;
     }
+    auto extremes = [](const QPolygonF& points, int column) {
+        std::pair<double, double> range{1e9, -1e9};
+        for (const QPointF& p : points) {
+            if (std::floor(p.x()) == column) {
+                range = {std::min(range.first, p.y()), std::max(range.second, p.y())};
+            }
+        }
+        return range;
+    };
     for (int column = 0; column < 10; ++column) {
-        double lo = 1e9, hi = -1e9, keptLo = 1e9, keptHi = -1e9;
-        for (const QPointF& p : line) {
-            if (std::floor(p.x()) == column) {
-                lo = std::min(lo, p.y());
-                hi = std::max(hi, p.y());
-            }
-        }
-        for (const QPointF& p : thinned) {
-            if (std::floor(p.x()) == column) {
-                keptLo = std::min(keptLo, p.y());
-                keptHi = std::max(keptHi, p.y());
-            }
-        }
-        EXPECT_EQ(keptLo, lo);
-        EXPECT_EQ(keptHi, hi);
+        EXPECT_EQ(extremes(thinned, column), extremes(line, column)) << column;
     }
     // Sparse lines are left alone.
     const QPolygonF sparse{QPointF(0, 0), QPointF(5, 1), QPointF(9, 2), QPointF(20, 3),

@@ -5,15 +5,14 @@
 #include <cmath>
 #include <limits>
 
-#include "tests/ui/analyzer_pixels.h"
+#include "tests/ui/ui_test_support.h"
 #include "ui/correlation_readout.h"
 #include "ui/theme.h"
 
 namespace orvinta {
 namespace {
 
-using test::colorDistance;
-using test::renderItem;
+using test::distance;
 
 // The bar's size in the phase panel: 30 points wide, as tall as the column leaves it.
 const QSize kSize(30, 240);
@@ -28,7 +27,7 @@ Shade classify(const QColor& c) {
         {Shade::blueGreen, QColor::fromRgbF(0.00f, 0.70f, 0.82f)},
     };
     for (const auto& [shade, colour] : shades) {
-        if (colorDistance(c, colour) <= 6) {
+        if (distance(c, colour) <= 6) {
             return shade;
         }
     }
@@ -51,7 +50,7 @@ Scan scanBar(double value, int segmentsPerSide = 18) {
     CorrelationMeterBar bar;
     bar.setSegmentsPerSide(segmentsPerSide);
     bar.setValue(value);
-    const QImage image = renderItem(bar, kSize);
+    const QImage image = test::renderItem(bar, kSize);
     Scan scan;
     Shade previous = Shade::none;
     bool belowCentre = false;
@@ -92,78 +91,44 @@ TEST(CorrelationSegments, EighteenPerSideColourFromTheCentreOutward) {
               Theme::whiteAlpha(0.06));
 }
 
-TEST(CorrelationSegments, ValueLightsSegmentsUpToItsMagnitudeOnItsSideOnly) {
-    auto litCount = [](double v, CorrelationSide side) {
-        int count = 0;
-        for (int k = 0; k < 18; ++k) {
-            count += correlationSegmentLit(v, k, 18, side);
-        }
-        return count;
+TEST(CorrelationMeterBarPixels, ValueLightsItsSideFromTheCentreOutwardUpToItsMagnitude) {
+    const std::vector<Shade> upward =
+        repeat({{Shade::red, 2}, {Shade::yellow, 2}, {Shade::green, 3}, {Shade::blueGreen, 11}});
+    const std::vector<Shade> downward =
+        repeat({{Shade::blueGreen, 11}, {Shade::green, 3}, {Shade::yellow, 2}, {Shade::red, 2}});
+    const struct {
+        double value;
+        std::vector<Shade> above, below;
+    } cases[] = {
+        {0.0, {}, {}},        {1.0, upward, {}},      {-0.5, {}, repeat({{Shade::blueGreen, 9}})},
+        {3.0, upward, {}},  // out of range: the whole side and no more
+        {-1.5, {}, downward}, {std::nan(""), {}, {}},
     };
-    EXPECT_EQ(litCount(0.0, CorrelationSide::positive), 0);
-    EXPECT_EQ(litCount(0.0, CorrelationSide::negative), 0);
-    EXPECT_EQ(litCount(1.0, CorrelationSide::positive), 18);
-    EXPECT_EQ(litCount(1.0, CorrelationSide::negative), 0);
-    EXPECT_EQ(litCount(-0.5, CorrelationSide::negative), 9);
-    EXPECT_EQ(litCount(-0.5, CorrelationSide::positive), 0);
-    EXPECT_EQ(litCount(2.5, CorrelationSide::positive), 18);
-    EXPECT_EQ(litCount(-7.0, CorrelationSide::negative), 18);
-    EXPECT_EQ(litCount(std::nan(""), CorrelationSide::positive), 0);
-    EXPECT_EQ(litCount(std::nan(""), CorrelationSide::negative), 0);
-}
-
-TEST(CorrelationMeterBarPixels, ZeroLightsNothingOnEitherSide) {
-    const Scan scan = scanBar(0.0);
-    EXPECT_EQ(scan.centreLines, 1);
-    EXPECT_TRUE(scan.above.empty());
-    EXPECT_TRUE(scan.below.empty());
-}
-
-TEST(CorrelationMeterBarPixels, PlusOneLightsTheWholeUpperSideInPaletteOrder) {
-    const Scan scan = scanBar(1.0);
-    EXPECT_EQ(
-        scan.above,
-        repeat({{Shade::red, 2}, {Shade::yellow, 2}, {Shade::green, 3}, {Shade::blueGreen, 11}}));
-    EXPECT_TRUE(scan.below.empty());
-}
-
-TEST(CorrelationMeterBarPixels, MinusHalfLightsNineSegmentsBelowTheCentre) {
-    const Scan scan = scanBar(-0.5);
-    EXPECT_TRUE(scan.above.empty());
-    EXPECT_EQ(scan.below, repeat({{Shade::blueGreen, 9}}));
-}
-
-TEST(CorrelationMeterBarPixels, ValuesOutOfRangeLightTheWholeSideAndNoMore) {
-    EXPECT_EQ(scanBar(3.0).above.size(), 18u);
-    EXPECT_TRUE(scanBar(3.0).below.empty());
-    const Scan negative = scanBar(-1.5);
-    EXPECT_TRUE(negative.above.empty());
-    EXPECT_EQ(
-        negative.below,
-        repeat({{Shade::blueGreen, 11}, {Shade::green, 3}, {Shade::yellow, 2}, {Shade::red, 2}}));
-    const Scan nan = scanBar(std::nan(""));
-    EXPECT_TRUE(nan.above.empty() && nan.below.empty());
+    EXPECT_EQ(scanBar(0.0).centreLines, 1);
+    for (const auto& c : cases) {
+        const Scan scan = scanBar(c.value);
+        EXPECT_EQ(scan.above, c.above) << c.value;
+        EXPECT_EQ(scan.below, c.below) << c.value;
+    }
 }
 
 TEST(CorrelationMeterBarPixels, BackgroundIsDarkWithRoundedCorners) {
     CorrelationMeterBar bar;
-    const QImage image = renderItem(bar, kSize);
+    const QImage image = test::renderItem(bar, kSize);
     EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);
     const QColor background = image.pixelColor(1, 120);
     EXPECT_NEAR(background.alphaF(), 0.4, 0.01);
     EXPECT_EQ(background.red(), 0);
 }
 
-TEST(CorrelationReadoutText, ShowsTheSignAndTwoDecimalsOrADash) {
+TEST(CorrelationReadout, ShowsTheSignAndTwoDecimalsOrADashColouredByTheMagnitude) {
     EXPECT_EQ(correlationReadoutText(0.87), QStringLiteral("+0.87"));
     EXPECT_EQ(correlationReadoutText(-0.5), QStringLiteral("-0.50"));
     EXPECT_EQ(correlationReadoutText(0.0), QStringLiteral("+0.00"));
     EXPECT_EQ(correlationReadoutText(std::nullopt), QString::fromUtf8("\u2014"));
     EXPECT_EQ(correlationReadoutText(std::numeric_limits<double>::quiet_NaN()),
               QString::fromUtf8("\u2014"));
-}
-
-TEST(CorrelationReadoutText, ColourFollowsTheMagnitude) {
+    // The colour follows the magnitude.
     EXPECT_EQ(correlationReadoutColor(0.95), QColor::fromRgbF(0.95f, 0.20f, 0.16f));
     EXPECT_EQ(correlationReadoutColor(-0.95), QColor::fromRgbF(0.95f, 0.20f, 0.16f));
     EXPECT_EQ(correlationReadoutColor(0.85), QColor::fromRgbF(0.98f, 0.82f, 0.10f));

@@ -7,15 +7,14 @@
 #include <cmath>
 #include <limits>
 
-#include "tests/ui/analyzer_pixels.h"
+#include "tests/ui/ui_test_support.h"
 #include "ui/theme.h"
 
 namespace orvinta {
 namespace {
 
-using test::colorDistance;
+using test::distance;
 using test::over;
-using test::renderItem;
 
 // The goniometer's size in the phase panel of the dashboard.
 const QSize kSize(158, 158);
@@ -31,16 +30,7 @@ GoniometerPoint fromSamples(double left, double right) {
 
 // Pixels tinted towards cyan: the dots are the only such colour on the canvas.
 int countCyanPixels(const QImage& image) {
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            if (c.blue() - c.red() > 30) {
-                ++count;
-            }
-        }
-    }
-    return count;
+    return test::countPixels(image, [](const QColor& c) { return c.blue() - c.red() > 30; });
 }
 
 QColor dotColour(double opacity) {
@@ -52,35 +42,7 @@ QColor dotColour(double opacity) {
 QImage render(std::vector<GoniometerPoint> points, QSize size = kSize) {
     GoniometerCanvasView view;
     view.setPoints(GoniometerPointList(std::move(points)));
-    return renderItem(view, size);
-}
-
-TEST(GoniometerMath, APointSitsAtTheCentrePlusTheRimRadiusTimesItsCoordinates) {
-    EXPECT_DOUBLE_EQ(goniometerRadius(QSizeF(158, 158)), kRim);
-    EXPECT_DOUBLE_EQ(goniometerRadius(QSizeF(300, 200)), 90.0);
-    const QPointF p = goniometerPosition({0.5f, 0.25f}, QSizeF(158, 158));
-    EXPECT_DOUBLE_EQ(p.x(), kCentre + kRim * 0.5);
-    EXPECT_DOUBLE_EQ(p.y(), kCentre - kRim * 0.25);
-}
-
-TEST(GoniometerMath, OneChannelAtFullScaleLiesOnTheRimAlongItsDiagonal) {
-    const QPointF left = goniometerPosition(fromSamples(1.0, 0.0), QSizeF(158, 158));
-    EXPECT_NEAR(left.x(), kCentre - kRim * std::sqrt(0.5), 1e-4);
-    EXPECT_NEAR(left.y(), kCentre - kRim * std::sqrt(0.5), 1e-4);
-    const QPointF right = goniometerPosition(fromSamples(0.0, 1.0), QSizeF(158, 158));
-    EXPECT_NEAR(right.x(), kCentre + kRim * std::sqrt(0.5), 1e-4);
-    EXPECT_NEAR(right.y(), kCentre - kRim * std::sqrt(0.5), 1e-4);
-    // Mono in phase at full scale: straight up, beyond the rim at sqrt 2.
-    const QPointF mono = goniometerPosition(fromSamples(1.0, 1.0), QSizeF(158, 158));
-    EXPECT_NEAR(mono.x(), kCentre, 1e-4);
-    EXPECT_NEAR(mono.y(), kCentre - kRim * std::sqrt(2.0), 1e-4);
-}
-
-TEST(GoniometerMath, DotsFadeFromNewestToOldest) {
-    EXPECT_DOUBLE_EQ(goniometerDotOpacity(0, 1), 0.85);
-    EXPECT_DOUBLE_EQ(goniometerDotOpacity(1999, 2000), 0.85);
-    EXPECT_NEAR(goniometerDotOpacity(0, 2000), 0.30, 1e-12);
-    EXPECT_NEAR(goniometerDotOpacity(1, 3), 0.575, 1e-12);
+    return test::renderItem(view, size);
 }
 
 TEST(GoniometerMath, OpacityBandsCoverEveryDotOnceWithinOneAlphaStep) {
@@ -110,44 +72,33 @@ TEST(GoniometerCanvas, WithoutPointsShowsTheScaleButNoDots) {
     EXPECT_GT(image.pixelColor(110, 79).red() + image.pixelColor(110, 78).red(),
               2 * plain.red() + 8);
     // The "L" label is drawn in white just outside the rim on the upper-left diagonal.
-    const double d = (kRim + 11.0) * 0.7071;
-    int bright = 0;
-    for (int y = -6; y <= 6; ++y) {
-        for (int x = -6; x <= 6; ++x) {
-            bright += image
-                          .pixelColor(static_cast<int>(kCentre - d) + x,
-                                      static_cast<int>(kCentre - d) + y)
-                          .red() > 110;
-        }
-    }
-    EXPECT_GT(bright, 3);
+    const int d = static_cast<int>(kCentre - (kRim + 11.0) * 0.7071);
+    EXPECT_GT(
+        test::countPixels(
+            image, [](const QColor& c) { return c.red() > 110; }, QRect(d - 6, d - 6, 13, 13)),
+        3);
     EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);
 }
 
-TEST(GoniometerCanvas, ADotLandsWhereTheMappingPutsIt) {
+TEST(GoniometerCanvas, DotsLandWhereTheMappingPutsThemAndFadeWithAge) {
     // A left-only sample at half scale sits halfway out along the L diagonal.
     const QImage image = render({fromSamples(0.5, 0.0)});
     const double x = kCentre - kRim * 0.5 * std::sqrt(0.5);
     const double y = kCentre - kRim * 0.5 * std::sqrt(0.5);
     // The lone dot is the newest one: cyan at 0.85 over the panel at its centre pixel.
-    EXPECT_LE(
-        colorDistance(image.pixelColor(static_cast<int>(x), static_cast<int>(y)), dotColour(0.85)),
-        40);
+    EXPECT_LE(distance(image.pixelColor(static_cast<int>(x), static_cast<int>(y)), dotColour(0.85)),
+              40);
     // A diameter-2 dot covers only a few pixels, all around that spot.
     const int cyan = countCyanPixels(image);
     EXPECT_GE(cyan, 1);
     EXPECT_LE(cyan, 9);
-}
 
-TEST(GoniometerCanvas, OlderDotsAreFainterThanNewerOnes) {
-    // Oldest at the upper right, newest at the lower left, both well apart.
-    const QImage image = render({{0.5f, 0.5f}, {-0.5f, -0.5f}});
-    const QColor oldest = image.pixelColor(static_cast<int>(kCentre + kRim * 0.5),
-                                           static_cast<int>(kCentre - kRim * 0.5));
-    const QColor newest = image.pixelColor(static_cast<int>(kCentre - kRim * 0.5),
-                                           static_cast<int>(kCentre + kRim * 0.5));
-    EXPECT_LE(colorDistance(oldest, dotColour(0.30)), 30);
-    EXPECT_LE(colorDistance(newest, dotColour(0.85)), 40);
+    // Two dots: the oldest at the upper right is fainter than the newest at the lower left.
+    const QImage two = render({{0.5f, 0.5f}, {-0.5f, -0.5f}});
+    const QColor oldest = test::at(two, kCentre + kRim * 0.5, kCentre - kRim * 0.5);
+    const QColor newest = test::at(two, kCentre - kRim * 0.5, kCentre + kRim * 0.5);
+    EXPECT_LE(distance(oldest, dotColour(0.30)), 30);
+    EXPECT_LE(distance(newest, dotColour(0.85)), 40);
     EXPECT_GT(newest.green(), oldest.green() + 40);
 }
 
@@ -184,7 +135,7 @@ TEST(GoniometerCanvas, DotsMatchAntialiasedCirclesAtTheirSubPixelCentres) {
         int worst = 0;
         for (int y = 0; y < ours.height(); ++y) {
             for (int x = 0; x < ours.width(); ++x) {
-                const int d = colorDistance(ours.pixelColor(x, y), reference.pixelColor(x, y));
+                const int d = distance(ours.pixelColor(x, y), reference.pixelColor(x, y));
                 worst = std::max(worst, d);
                 differing += d > 8;
             }
@@ -194,17 +145,15 @@ TEST(GoniometerCanvas, DotsMatchAntialiasedCirclesAtTheirSubPixelCentres) {
     }
 }
 
-TEST(GoniometerCanvas, PointsBeyondTheRimAreNotClampedAndBadPointsAreSkipped) {
+TEST(GoniometerCanvas, PointsBeyondTheRimAreNotClampedBadOnesSkippedAndCornersClipped) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
     const QImage image = render({{nan, 0.0f}, {inf, 1.0f}, {0.0f, 1.05f}});
     const int x = static_cast<int>(kCentre);
     const int y = static_cast<int>(kCentre - kRim * 1.05);
-    EXPECT_LE(colorDistance(image.pixelColor(x, y), dotColour(0.85)), 50);
+    EXPECT_LE(distance(image.pixelColor(x, y), dotColour(0.85)), 50);
     EXPECT_LE(countCyanPixels(image), 9);
-}
 
-TEST(GoniometerCanvas, DrawsTwoThousandDotsWithinTheCanvas) {
     std::vector<GoniometerPoint> points;
     // Half on a circle just beyond the rim, half out where only the corners could show them.
     for (int i = 0; i < 2000; ++i) {
@@ -213,10 +162,10 @@ TEST(GoniometerCanvas, DrawsTwoThousandDotsWithinTheCanvas) {
         points.push_back(
             {static_cast<float>(r * std::cos(a)), static_cast<float>(r * std::sin(a))});
     }
-    const QImage image = render(points);
-    EXPECT_GT(countCyanPixels(image), 200);
+    const QImage many = render(points);
+    EXPECT_GT(countCyanPixels(many), 200);
     // Dots far outside reach the corners, which stay clipped to the rounded frame.
-    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);
+    EXPECT_EQ(many.pixelColor(0, 0).alpha(), 0);
 }
 
 }  // namespace

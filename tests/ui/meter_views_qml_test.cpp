@@ -11,7 +11,7 @@
 
 #include <limits>
 
-#include "tests/ui/meter_test_support.h"
+#include "tests/ui/ui_test_support.h"
 #include "ui/meter_bar_view.h"
 #include "ui/radar_loudness_view.h"
 #include "ui/theme.h"
@@ -84,6 +84,15 @@ protected:
 
     void TearDown() override { delete root; }
 
+    // No held peaks and no radar trace.
+    void expectFresh() const {
+        EXPECT_EQ(meter->peakValue(), -std::numeric_limits<double>::infinity());
+        EXPECT_EQ(truePeak->peakValue(), -std::numeric_limits<double>::infinity());
+        for (const auto& bucket : radar->buckets()) {
+            EXPECT_FALSE(bucket.has_value());
+        }
+    }
+
     ManualClock clock;
     QQuickView view;
     QQuickItem* root = nullptr;
@@ -92,13 +101,9 @@ protected:
     RadarLoudnessView* radar = nullptr;
 };
 
-TEST_F(MeterViewsQmlTest, ValuesPresentWhenFirstShownNeitherHoldAPeakNorRecord) {
+TEST_F(MeterViewsQmlTest, FirstValuesNeitherHoldAPeakNorRecordAndUndefinedMeansNoTarget) {
     EXPECT_DOUBLE_EQ(meter->value(), -14.0);
-    EXPECT_EQ(meter->peakValue(), -std::numeric_limits<double>::infinity());
-    EXPECT_EQ(truePeak->peakValue(), -std::numeric_limits<double>::infinity());
-    for (const auto& bucket : radar->buckets()) {
-        EXPECT_FALSE(bucket.has_value());
-    }
+    expectFresh();
     // The true-peak bar picked up its defaults: 48 segments from -60 to 0 and eight ticks.
     EXPECT_EQ(truePeak->segmentCount(), 48);
     EXPECT_EQ(truePeak->scaleTicks().size(), 8);
@@ -108,9 +113,8 @@ TEST_F(MeterViewsQmlTest, ValuesPresentWhenFirstShownNeitherHoldAPeakNorRecord) 
     EXPECT_DOUBLE_EQ(meter->peakValue(), -20.0);
     EXPECT_DOUBLE_EQ(truePeak->peakValue(), -10.0);
     EXPECT_EQ(radar->buckets()[9], -20.0);
-}
 
-TEST_F(MeterViewsQmlTest, UndefinedTargetIsAbsentAndANumberIsATarget) {
+    // An undefined target is absent; a number is a target.
     EXPECT_FALSE(meter->targetValue().isValid());
     EXPECT_FALSE(radar->targetLUFS().isValid());
     root->setProperty("target", -23.0);
@@ -125,11 +129,7 @@ TEST_F(MeterViewsQmlTest, ResetCounterGivesFreshPeaksAndAnEmptyTrace) {
     ASSERT_DOUBLE_EQ(meter->peakValue(), -10.0);
 
     root->setProperty("resetSignal", 1);
-    EXPECT_EQ(meter->peakValue(), -std::numeric_limits<double>::infinity());
-    EXPECT_EQ(truePeak->peakValue(), -std::numeric_limits<double>::infinity());
-    for (const auto& bucket : radar->buckets()) {
-        EXPECT_FALSE(bucket.has_value());
-    }
+    expectFresh();
 }
 
 TEST_F(MeterViewsQmlTest, SceneGraphPaintsTheBarsWhereTheyStand) {
@@ -142,9 +142,7 @@ TEST_F(MeterViewsQmlTest, SceneGraphPaintsTheBarsWhereTheyStand) {
     // Top segment of the loudness bar: -6 on -60...0 lights 39 of 44, so 43 is dark and 38 lit.
     const QRectF bar = meter->barFrame();
     const QRectF lit = meterSegmentRect(bar, 38, 44);
-    EXPECT_LE(distance(at(frame, lit.center().x() * scale, lit.center().y() * scale),
-                       meterSegmentColor(38, 44)),
-              6);
+    EXPECT_LE(distance(at(frame, lit.center() * scale), meterSegmentColor(38, 44)), 6);
     // Right end of the true-peak bar: red.
     const QRectF peakBar = truePeakBarLayout(truePeak->size()).bar;
     const QRectF last = truePeakSegmentRect(peakBar, 46, 48);

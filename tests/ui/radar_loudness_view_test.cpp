@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
 
-#include "tests/ui/meter_test_support.h"
+#include "tests/ui/ui_test_support.h"
 #include "ui/theme.h"
 
 namespace orvinta {
@@ -15,10 +16,14 @@ namespace {
 using test::at;
 using test::distance;
 using test::over;
-using test::renderOver;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+int storedCount(const RadarBuckets& buckets) {
+    return static_cast<int>(std::count_if(buckets.begin(), buckets.end(),
+                                          [](const auto& bucket) { return bucket.has_value(); }));
+}
 
 TEST(RadarFunctions, BucketIndexIsThePhaseOfTheCycleInWholeSteps) {
     EXPECT_EQ(radarBucketIndex(0.0, 60.0, 180), 0);
@@ -28,57 +33,32 @@ TEST(RadarFunctions, BucketIndexIsThePhaseOfTheCycleInWholeSteps) {
     EXPECT_EQ(radarBucketIndex(61.0, 60.0, 180), 3);
     EXPECT_EQ(radarBucketIndex(7.5, 15.0, 180), 90);
     // A cycle that is not positive keeps everything at bucket 0.
-    EXPECT_EQ(radarBucketIndex(10.0, 0.0, 180), 0);
-    EXPECT_EQ(radarBucketIndex(10.0, -5.0, 180), 0);
-    EXPECT_EQ(radarBucketIndex(-1.0, 60.0, 180), 0);
-    EXPECT_EQ(radarBucketIndex(kNaN, 60.0, 180), 0);
+    for (const auto [elapsed, cycle] :
+         {std::pair{10.0, 0.0}, {10.0, -5.0}, {-1.0, 60.0}, {kNaN, 60.0}}) {
+        EXPECT_EQ(radarBucketIndex(elapsed, cycle, 180), 0) << elapsed << " of " << cycle;
+    }
 }
 
-TEST(RadarFunctions, BucketZeroIsAtTwelveOClockAndAnglesGrowClockwise) {
-    EXPECT_DOUBLE_EQ(radarBucketAngle(0, 180), -90.0);
-    EXPECT_DOUBLE_EQ(radarBucketAngle(45, 180), 0.0);
-    EXPECT_DOUBLE_EQ(radarBucketAngle(90, 180), 90.0);
-    const QPointF top = radarPoint(QPointF(100, 100), 10.0, radarBucketAngle(0, 180));
-    EXPECT_NEAR(top.x(), 100.0, 1e-9);
-    EXPECT_NEAR(top.y(), 90.0, 1e-9);
-    const QPointF right = radarPoint(QPointF(100, 100), 10.0, radarBucketAngle(45, 180));
-    EXPECT_NEAR(right.x(), 110.0, 1e-9);
-    EXPECT_NEAR(right.y(), 100.0, 1e-9);
-}
-
-TEST(RadarFunctions, PixelBucketFollowsTheAngleClockwiseFromTwelveOClock) {
-    EXPECT_EQ(radarPixelBucket(0.0, -10.0, 180), 0);
-    EXPECT_EQ(radarPixelBucket(10.0, 0.0, 180), 45);
-    EXPECT_EQ(radarPixelBucket(0.0, 10.0, 180), 90);
-    EXPECT_EQ(radarPixelBucket(-10.0, 0.0, 180), 135);
-    EXPECT_EQ(radarPixelBucket(-0.01, -10.0, 180), 179);
-}
-
-TEST(RadarFunctions, BucketRadiusShowsAStubForSilenceAndStopsAtTheRim) {
+TEST(RadarFunctions, RadiusShowsAStubForSilenceStopsAtTheRimAndFadesWithAge) {
     const double R = 100.0;
     EXPECT_DOUBLE_EQ(radarBucketRadius(std::nullopt, -60.0, 0.0, R), 0.0);
-    EXPECT_DOUBLE_EQ(radarBucketRadius(-kInf, -60.0, 0.0, R), 2.5);
-    EXPECT_DOUBLE_EQ(radarBucketRadius(-60.0, -60.0, 0.0, R), 2.5);
-    EXPECT_DOUBLE_EQ(radarBucketRadius(-75.0, -60.0, 0.0, R), 2.5);
-    EXPECT_DOUBLE_EQ(radarBucketRadius(-59.9, -60.0, 0.0, R), 2.5);
+    for (double quiet : {-kInf, -60.0, -75.0, -59.9}) {
+        EXPECT_DOUBLE_EQ(radarBucketRadius(quiet, -60.0, 0.0, R), 2.5) << quiet;
+    }
     EXPECT_DOUBLE_EQ(radarBucketRadius(-30.0, -60.0, 0.0, R), 50.0);
     EXPECT_DOUBLE_EQ(radarBucketRadius(6.0, -60.0, 0.0, R), 100.0);
-}
-
-TEST(RadarFunctions, WedgesFadeFromTheSweepBackwardsAroundTheDial) {
+    // The target ring stands at the target's place on the scale.
+    EXPECT_DOUBLE_EQ(radarTargetFraction(-12.0, -60.0, 0.0), 0.8);
+    EXPECT_DOUBLE_EQ(radarTargetFraction(5.0, -60.0, 0.0), 1.0);
+    for (double below : {-70.0, -kInf, kNaN}) {
+        EXPECT_DOUBLE_EQ(radarTargetFraction(below, -60.0, 0.0), 0.0) << below;
+    }
+    // Wedges fade from the sweep backwards around the dial.
     EXPECT_DOUBLE_EQ(radarWedgeOpacity(40, 40, 180), 0.9);
     EXPECT_DOUBLE_EQ(radarWedgeOpacity(41, 40, 180), 0.3);
     EXPECT_DOUBLE_EQ(radarWedgeOpacity(39, 40, 180), 0.9 - 0.6 / 179.0);
     EXPECT_DOUBLE_EQ(radarWedgeOpacity(0, 179, 180), 0.3);
     EXPECT_DOUBLE_EQ(radarWedgeOpacity(0, 0, 1), 0.9);
-}
-
-TEST(RadarFunctions, TargetRingStandsAtTheTargetsPlaceOnTheScale) {
-    EXPECT_DOUBLE_EQ(radarTargetFraction(-12.0, -60.0, 0.0), 0.8);
-    EXPECT_DOUBLE_EQ(radarTargetFraction(-70.0, -60.0, 0.0), 0.0);
-    EXPECT_DOUBLE_EQ(radarTargetFraction(5.0, -60.0, 0.0), 1.0);
-    EXPECT_DOUBLE_EQ(radarTargetFraction(-kInf, -60.0, 0.0), 0.0);
-    EXPECT_DOUBLE_EQ(radarTargetFraction(kNaN, -60.0, 0.0), 0.0);
 }
 
 TEST(RadarFunctions, RecordingOverwritesWithinABucketAndClearsWhenTimeGoesBack) {
@@ -99,11 +79,7 @@ TEST(RadarFunctions, RecordingOverwritesWithinABucketAndClearsWhenTimeGoesBack) 
 
     // More than a second back starts a fresh trace.
     radarRecord(buckets, last, 5.0, -30.0, -60.0, 60.0);
-    int stored = 0;
-    for (const auto& b : buckets) {
-        stored += b.has_value();
-    }
-    EXPECT_EQ(stored, 1);
+    EXPECT_EQ(storedCount(buckets), 1);
     EXPECT_EQ(buckets[15], -30.0);
 }
 
@@ -119,7 +95,15 @@ protected:
         view.setSize(QSizeF(kSide, kSide));
     }
 
-    QImage render() { return renderOver(view, QSizeF(kSide, kSide)); }
+    QImage render() {
+        return test::renderItem(view, QSizeF(kSide, kSide), Theme::windowBackground());
+    }
+    // The radar drawn now and, with the trace cleared by a new identity, without it.
+    std::pair<QImage, QImage> renderWithAndWithoutTrace() {
+        QImage with = render();
+        view.setIdentity(view.identity() + 1);
+        return {with, render()};
+    }
 
     // Fills every bucket once with the given loudness; the sweep ends on the last bucket.
     void fillTurn(double lufs) {
@@ -141,13 +125,10 @@ protected:
 
 TEST_F(RadarViewTest, FreshRadarDrawsNoWedgeAndTheSweepAtTwelveOClock) {
     const QImage image = render();
-    int rampPixels = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            rampPixels += distance(image.pixelColor(x, y), Theme::segmentBlueGreen()) < 40;
-        }
-    }
-    EXPECT_EQ(rampPixels, 0);
+    EXPECT_EQ(
+        test::countPixels(
+            image, [](const QColor& c) { return distance(c, Theme::segmentBlueGreen()) < 40; }),
+        0);
     // The sweep lies over the twelve o'clock spoke; three o'clock has the spoke alone.
     const QColor twelve = at(image, kSide / 2, kSide / 2 - 0.7 * R);
     const QColor three = at(image, kSide / 2 + 0.7 * R, kSide / 2);
@@ -159,9 +140,7 @@ TEST_F(RadarViewTest, FreshRadarDrawsNoWedgeAndTheSweepAtTwelveOClock) {
 
 TEST_F(RadarViewTest, SilenceDrawsAStubAtTheCentreNotNothing) {
     fillTurn(-kInf);
-    const QImage stub = render();
-    view.setIdentity(view.identity() + 1);  // same sweep, no trace
-    const QImage clean = render();
+    const auto [stub, clean] = renderWithAndWithoutTrace();
     int changed = 0;
     for (int y = 0; y < stub.height(); ++y) {
         for (int x = 0; x < stub.width(); ++x) {
@@ -177,17 +156,15 @@ TEST_F(RadarViewTest, SilenceDrawsAStubAtTheCentreNotNothing) {
 
 TEST_F(RadarViewTest, LoudnessAboveTheScaleIsDrawnUpToTheRimAndNoFurther) {
     fillTurn(6.0);
-    const QImage full = render();
-    view.setIdentity(view.identity() + 1);
-    const QImage clean = render();
+    const auto [full, clean] = renderWithAndWithoutTrace();
     // Bucket 170 is 9 steps old when the sweep stands on 179.
     const double alpha = 0.9 - 0.6 * 9.0 / 179.0;
     const QPointF inside = inBucket(170, 0.95);
-    const QColor expected =
-        over(Theme::withAlpha(loudnessRampColor(0.95), alpha), at(clean, inside.x(), inside.y()));
-    EXPECT_LE(distance(at(full, inside.x(), inside.y()), expected), 6);
+    EXPECT_LE(distance(at(full, inside),
+                       over(Theme::withAlpha(loudnessRampColor(0.95), alpha), at(clean, inside))),
+              6);
     const QPointF outside = inBucket(170, 1.06);
-    EXPECT_LE(distance(at(full, outside.x(), outside.y()), at(clean, outside.x(), outside.y())), 2);
+    EXPECT_LE(distance(at(full, outside), at(clean, outside)), 2);
 }
 
 TEST_F(RadarViewTest, NewestWedgesAreTheMostOpaqueAndColouredByTheirRadius) {
@@ -197,9 +174,7 @@ TEST_F(RadarViewTest, NewestWedgesAreTheMostOpaqueAndColouredByTheirRadius) {
     for (int k = 0; k < 36; ++k) {
         view.setElapsedSeconds(k * 60.0 / 36.0 + 0.1);
     }
-    const QImage full = render();
-    view.setIdentity(view.identity() + 1);
-    const QImage clean = render();
+    const auto [full, clean] = renderWithAndWithoutTrace();
     auto probe = [](int k, double fraction) {
         return radarPoint(QPointF(kSide / 2, kSide / 2), fraction * R, (k + 0.5) * 10.0 - 90.0);
     };
@@ -208,14 +183,13 @@ TEST_F(RadarViewTest, NewestWedgesAreTheMostOpaqueAndColouredByTheirRadius) {
         for (double fraction : {0.3, 0.86}) {
             const QPointF p = probe(k, fraction);
             const QColor expected =
-                over(Theme::withAlpha(loudnessRampColor(fraction), alpha), at(clean, p.x(), p.y()));
-            EXPECT_LE(distance(at(full, p.x(), p.y()), expected), 4)
-                << "bucket " << k << " at " << fraction;
+                over(Theme::withAlpha(loudnessRampColor(fraction), alpha), at(clean, p));
+            EXPECT_LE(distance(at(full, p), expected), 4) << "bucket " << k << " at " << fraction;
         }
     }
     // Beyond the stored loudness the dial shows through.
     const QPointF beyond = probe(20, 0.97);
-    EXPECT_LE(distance(at(full, beyond.x(), beyond.y()), at(clean, beyond.x(), beyond.y())), 2);
+    EXPECT_LE(distance(at(full, beyond), at(clean, beyond)), 2);
 }
 
 int yellowOnCircle(const QImage& image, double radius) {
@@ -244,29 +218,19 @@ TEST_F(RadarViewTest, TargetIsADashedYellowRingAtItsPlaceOnTheScale) {
     EXPECT_EQ(yellowOnCircle(render(), 0.8 * R), 0);
 }
 
-TEST_F(RadarViewTest, NewIdentityEmptiesTheTrace) {
-    fillTurn(-20.0);
-    view.setIdentity(3);
-    for (const auto& bucket : view.buckets()) {
-        EXPECT_FALSE(bucket.has_value());
-    }
-    EXPECT_DOUBLE_EQ(view.lastElapsed(), -1.0);
-}
-
-TEST_F(RadarViewTest, ChangingTheCycleKeepsTheTrace) {
+TEST_F(RadarViewTest, CycleChangesKeepTheTraceWhileIdentityAndBucketCountChangesClearIt) {
     fillTurn(-20.0);
     view.setCycleSeconds(15.0);
-    int stored = 0;
-    for (const auto& bucket : view.buckets()) {
-        stored += bucket.has_value();
-    }
-    EXPECT_EQ(stored, 180);
-}
+    EXPECT_EQ(storedCount(view.buckets()), 180);
+    view.setIdentity(3);
+    EXPECT_EQ(storedCount(view.buckets()), 0);
+    EXPECT_DOUBLE_EQ(view.lastElapsed(), -1.0);
 
-TEST_F(RadarViewTest, ChangingTheBucketCountStartsAFreshTraceOfTheNewSize) {
+    view.setCycleSeconds(60.0);
     fillTurn(-20.0);
     view.setBucketCount(90);
     EXPECT_EQ(view.buckets().size(), 90u);
+    EXPECT_EQ(storedCount(view.buckets()), 0);
     view.setElapsedSeconds(59.9);  // the last of 90 buckets
     EXPECT_EQ(view.buckets().back(), -20.0);
     view.setBucketCount(0);
@@ -287,9 +251,7 @@ TEST_F(RadarViewTest, ElapsedTimeSetWhileQmlBuildsTheItemIsNotRecorded) {
     built.setMomentaryLUFS(-20.0);
     built.setElapsedSeconds(12.0);
     status.componentComplete();
-    for (const auto& bucket : built.buckets()) {
-        EXPECT_FALSE(bucket.has_value());
-    }
+    EXPECT_EQ(storedCount(built.buckets()), 0);
     built.setElapsedSeconds(12.1);
     EXPECT_EQ(built.buckets()[36], -20.0);
 }

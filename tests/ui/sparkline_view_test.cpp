@@ -5,15 +5,15 @@
 #include <cmath>
 #include <limits>
 
-#include "tests/ui/analyzer_pixels.h"
+#include "tests/ui/ui_test_support.h"
 #include "ui/theme.h"
 
 namespace orvinta {
 namespace {
 
 using test::colorNear;
+using test::distance;
 using test::over;
-using test::renderItem;
 
 constexpr double kNegInf = -std::numeric_limits<double>::infinity();
 // The sparkline's size in the read-out column of the dashboard.
@@ -33,14 +33,7 @@ double expectedY(double lufs) {
 }
 
 bool hasLineColour(const QImage& image, const QColor& line) {
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (test::colorDistance(image.pixelColor(x, y), line) <= 40) {
-                return true;
-            }
-        }
-    }
-    return false;
+    return test::countPixels(image, [&](const QColor& c) { return distance(c, line) <= 40; }) > 0;
 }
 
 struct SparklineFixture : ::testing::Test {
@@ -53,22 +46,12 @@ struct SparklineFixture : ::testing::Test {
     }
     QImage render(QList<HistoryPoint> points) {
         view.setHistory(HistoryPointList(std::move(points)));
-        return renderItem(view, kSize);
+        return test::renderItem(view, kSize);
     }
     SparklineView view;
     const QColor background = Theme::canvasBackground();
     const QColor line = Theme::green();
 };
-
-TEST(SparklineMath, LevelsMapLinearlyAndClampAtBothEdges) {
-    EXPECT_DOUBLE_EQ(sparklineY(0.0, -60.0, 0.0, 64.0), 0.0);
-    EXPECT_DOUBLE_EQ(sparklineY(-30.0, -60.0, 0.0, 64.0), 32.0);
-    EXPECT_DOUBLE_EQ(sparklineY(-60.0, -60.0, 0.0, 64.0), 64.0);
-    EXPECT_DOUBLE_EQ(sparklineY(6.0, -60.0, 0.0, 64.0), 0.0);
-    EXPECT_DOUBLE_EQ(sparklineY(-90.0, -60.0, 0.0, 64.0), 64.0);
-    EXPECT_DOUBLE_EQ(sparklineY(kNegInf, -60.0, 0.0, 64.0), 64.0);
-    EXPECT_DOUBLE_EQ(sparklineY(std::nan(""), -60.0, 0.0, 64.0), 64.0);
-}
 
 TEST(SparklineMath, GridHasALineEveryFifteenLUFromZeroDownToTheBottom) {
     EXPECT_EQ(sparklineGridLevels(-60.0), (std::vector<double>{0.0, -15.0, -30.0, -45.0, -60.0}));
@@ -78,7 +61,7 @@ TEST(SparklineMath, GridHasALineEveryFifteenLUFromZeroDownToTheBottom) {
     EXPECT_LE(sparklineGridLevels(-1e12).size(), 400u);
 }
 
-TEST(SparklineMath, LineStretchesOverTheWidthUntilAFullWindowHasElapsed) {
+TEST(SparklineMath, LineStretchesOverTheWidthUntilAFullWindowHasElapsedThenScrolls) {
     const QList<HistoryPoint> history = {point(0.0, -30.0), point(2.5, -30.0), point(5.0, -30.0)};
     const QPolygonF line =
         sparklinePoints(history, 10.0, SparklineMetric::shortTerm, -60.0, 0.0, QSizeF(200, 64));
@@ -86,39 +69,18 @@ TEST(SparklineMath, LineStretchesOverTheWidthUntilAFullWindowHasElapsed) {
     EXPECT_DOUBLE_EQ(line[0].x(), 0.0);
     EXPECT_DOUBLE_EQ(line[1].x(), 100.0);
     EXPECT_DOUBLE_EQ(line[2].x(), 200.0);
-}
 
-TEST(SparklineMath, LineScrollsOnceAFullWindowHasElapsed) {
-    QList<HistoryPoint> history;
+    // Once a full window has elapsed the line scrolls.
+    QList<HistoryPoint> long_;
     for (int i = 0; i <= 300; ++i) {
-        history.append(point(i / 10.0, -20.0));
+        long_.append(point(i / 10.0, -20.0));
     }
-    const QPolygonF line =
-        sparklinePoints(history, 10.0, SparklineMetric::shortTerm, -60.0, 0.0, QSizeF(200, 64));
+    const QPolygonF scrolled =
+        sparklinePoints(long_, 10.0, SparklineMetric::shortTerm, -60.0, 0.0, QSizeF(200, 64));
     // 30 s elapsed: the window runs from 20 s at the left edge to 30 s at the right edge.
-    ASSERT_FALSE(line.isEmpty());
-    EXPECT_NEAR(line.front().x(), 0.0, 1e-6);
-    EXPECT_DOUBLE_EQ(line.back().x(), 200.0);
-    EXPECT_EQ(line.size(), 101);
-}
-
-TEST(SparklineMath, SkipsSilenceAndKeepsTheFiniteNeighbours) {
-    const QList<HistoryPoint> history = {point(0.0, -40.0), point(1.0, kNegInf),
-                                         point(2.0, std::nan("")), point(3.0, -20.0)};
-    const QPolygonF line =
-        sparklinePoints(history, 10.0, SparklineMetric::shortTerm, -60.0, 0.0, QSizeF(300, 60));
-    ASSERT_EQ(line.size(), 2);
-    EXPECT_EQ(line[0], QPointF(0.0, 40.0));
-    EXPECT_EQ(line[1], QPointF(300.0, 20.0));
-}
-
-TEST(SparklineMath, MetricPicksMomentaryOrShortTerm) {
-    EXPECT_EQ(sparklineMetricFromRawValue(QStringLiteral("M")), SparklineMetric::momentary);
-    EXPECT_EQ(sparklineMetricFromRawValue(QStringLiteral("S")), SparklineMetric::shortTerm);
-    EXPECT_FALSE(sparklineMetricFromRawValue(QStringLiteral("I")).has_value());
-    const HistoryPoint p = point(1.0, -18.0, -12.0);
-    EXPECT_EQ(sparklineValue(p, SparklineMetric::momentary), -12.0);
-    EXPECT_EQ(sparklineValue(p, SparklineMetric::shortTerm), -18.0);
+    ASSERT_EQ(scrolled.size(), 101);
+    EXPECT_NEAR(scrolled.front().x(), 0.0, 1e-6);
+    EXPECT_DOUBLE_EQ(scrolled.back().x(), 200.0);
 }
 
 TEST_F(SparklineFixture, EmptyHistoryShowsOnlyTheGridInsideRoundedCorners) {
@@ -128,7 +90,7 @@ TEST_F(SparklineFixture, EmptyHistoryShowsOnlyTheGridInsideRoundedCorners) {
     const QColor zeroLine = image.pixelColor(40, 0);
     const QColor level15 = image.pixelColor(40, 16);
     const QColor plain = image.pixelColor(40, 8);
-    EXPECT_LE(test::colorDistance(plain, background), 2);
+    EXPECT_LE(distance(plain, background), 2);
     EXPECT_GT(level15.red(), plain.red() + 10);
     EXPECT_GT(zeroLine.red(), plain.red());
     // The vertical quarter lines.
@@ -173,12 +135,9 @@ TEST_F(SparklineFixture, ValuesBeyondTheScaleRunAlongTheTopAndBottomEdges) {
     EXPECT_FALSE(colorNear(image, 160, kSize.height() - 6, line, 2, 60));
 }
 
-TEST_F(SparklineFixture, ASingleKeptPointDrawsNothing) {
-    const QImage image = render({point(0.0, kNegInf), point(1.0, -30.0), point(2.0, kNegInf)});
-    EXPECT_FALSE(hasLineColour(image, line));
-}
-
-TEST_F(SparklineFixture, MomentaryMetricDrawsTheMomentaryValues) {
+TEST_F(SparklineFixture, MomentaryMetricDrawsTheMomentaryValuesAndOnePointDrawsNothing) {
+    EXPECT_FALSE(
+        hasLineColour(render({point(0.0, kNegInf), point(1.0, -30.0), point(2.0, kNegInf)}), line));
     view.setMetric(QStringLiteral("M"));
     const QImage image = render({point(0.0, -45.0, -15.0), point(10.0, -45.0, -15.0)});
     EXPECT_TRUE(colorNear(image, 100, static_cast<int>(expectedY(-15.0)), line, 1, 60));

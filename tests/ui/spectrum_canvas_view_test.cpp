@@ -4,14 +4,13 @@
 
 #include <cmath>
 
-#include "tests/ui/analyzer_pixels.h"
+#include "tests/ui/ui_test_support.h"
 #include "ui/theme.h"
 
 namespace orvinta {
 namespace {
 
 using test::colorNear;
-using test::renderItem;
 
 // The plot's size in the frequency panel of the dashboard.
 const QSize kSize(531, 300);
@@ -30,7 +29,7 @@ QImage render(std::vector<std::vector<float>> rows, const QString& mode) {
     SpectrumCanvasView view;
     view.setMode(mode);
     view.setSpectrumDB(SpectrumRows(std::move(rows)));
-    return renderItem(view, kSize);
+    return test::renderItem(view, kSize);
 }
 
 bool curveAt(const QImage& image, double db, const QColor& colour) {
@@ -38,33 +37,9 @@ bool curveAt(const QImage& image, double db, const QColor& colour) {
 }
 
 int countTinted(const QImage& image) {
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            count += std::abs(c.red() - c.blue()) > 30 || std::abs(c.green() - c.blue()) > 30;
-        }
-    }
-    return count;
-}
-
-TEST(SpectrumMath, FrequencyAxisIsLogarithmicFromTwentyHertzToTwentyKilohertz) {
-    EXPECT_DOUBLE_EQ(spectrumX(20.0, 600.0), 0.0);
-    EXPECT_NEAR(spectrumX(20000.0, 600.0), 600.0, 1e-9);
-    EXPECT_NEAR(spectrumX(200.0, 600.0), 200.0, 1e-9);
-    EXPECT_NEAR(spectrumX(std::sqrt(20.0 * 20000.0), 600.0), 300.0, 1e-9);
-    EXPECT_DOUBLE_EQ(spectrumX(10.0, 600.0), 0.0);
-    EXPECT_DOUBLE_EQ(spectrumX(0.0, 600.0), 0.0);
-    EXPECT_DOUBLE_EQ(spectrumX(40000.0, 600.0), 600.0);
-}
-
-TEST(SpectrumMath, LevelsMapLinearlyAndClampAtBothEdges) {
-    EXPECT_DOUBLE_EQ(spectrumY(12.0f, -90.0f, 12.0f, 300.0), 0.0);
-    EXPECT_DOUBLE_EQ(spectrumY(-90.0f, -90.0f, 12.0f, 300.0), 300.0);
-    EXPECT_DOUBLE_EQ(spectrumY(-120.0f, -90.0f, 12.0f, 300.0), 300.0);
-    EXPECT_DOUBLE_EQ(spectrumY(40.0f, -90.0f, 12.0f, 300.0), 0.0);
-    EXPECT_NEAR(spectrumY(-39.0f, -90.0f, 12.0f, 300.0), 150.0, 1e-4);
-    EXPECT_DOUBLE_EQ(spectrumY(std::nanf(""), -90.0f, 12.0f, 300.0), 300.0);
+    return test::countPixels(image, [](const QColor& c) {
+        return std::abs(c.red() - c.blue()) > 30 || std::abs(c.green() - c.blue()) > 30;
+    });
 }
 
 TEST(SpectrumMath, GridLevelsAndLabels) {
@@ -81,69 +56,26 @@ TEST(SpectrumMath, GridLevelsAndLabels) {
     EXPECT_EQ(labels.join(QLatin1Char(' ')), QStringLiteral("20 50 100 200 500 1k 2k 5k 10k 20k"));
 }
 
-TEST(SpectrumMath, ChannelModesSelectTheirCurves) {
-    const std::vector<std::vector<float>> stereo = {flatRow(-30), flatRow(-60)};
-    const std::vector<std::vector<float>> mono = {flatRow(-30)};
-    const std::vector<std::vector<float>> uneven = {flatRow(-30, 192), flatRow(-60, 191)};
-    auto pick = [](ChannelMode m, const std::vector<std::vector<float>>& rows) {
-        const SpectrumCurveSelection s = spectrumCurvesToDraw(m, rows);
-        return std::array<bool, 3>{s.left, s.right, s.average};
+TEST(SpectrumCanvas, EachChannelModeDrawsItsCurvesAndUnevenRowsNoAverage) {
+    const struct {
+        const char* mode;
+        std::size_t rightLength;
+        bool left, right, average;
+    } cases[] = {
+        {"L+R", 192, true, true, true},
+        {"L", 192, true, false, false},
+        {"R", 192, false, true, false},
+        {"L+R", 191, true, true, false},
     };
-    using Curves = std::array<bool, 3>;
-    EXPECT_EQ(pick(ChannelMode::both, stereo), (Curves{true, true, true}));
-    EXPECT_EQ(pick(ChannelMode::left, stereo), (Curves{true, false, false}));
-    EXPECT_EQ(pick(ChannelMode::right, stereo), (Curves{false, true, false}));
-    EXPECT_EQ(pick(ChannelMode::both, mono), (Curves{true, false, false}));
-    EXPECT_EQ(pick(ChannelMode::left, mono), (Curves{true, false, false}));
-    EXPECT_EQ(pick(ChannelMode::right, mono), (Curves{false, false, false}));
-    EXPECT_EQ(pick(ChannelMode::both, uneven), (Curves{true, true, false}));
-    EXPECT_EQ(pick(ChannelMode::both, {}), (Curves{false, false, false}));
-    EXPECT_EQ(pick(ChannelMode::both, {{}, flatRow(-60)}), (Curves{false, true, false}));
-}
-
-TEST(SpectrumMath, AverageIsOfTheDecibelValuesAndNeedsEqualLengths) {
-    EXPECT_EQ(spectrumAverage({-10.0f, -20.0f}, {-30.0f, 0.0f}),
-              (std::vector<float>{-20.0f, -10.0f}));
-    EXPECT_FALSE(spectrumAverage(flatRow(-10, 192), flatRow(-10, 191)).has_value());
-}
-
-TEST(SpectrumMath, CurveSpreadsTheBinsEvenlyAcrossTheWidth) {
-    const QPolygonF curve = spectrumCurve({0.0f, -90.0f, 12.0f}, -90.0f, 12.0f, QSizeF(200, 102));
-    ASSERT_EQ(curve.size(), 3);
-    const QPointF expected[] = {{0.0, 12.0}, {100.0, 102.0}, {200.0, 0.0}};
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_DOUBLE_EQ(curve[i].x(), expected[i].x());
-        EXPECT_NEAR(curve[i].y(), expected[i].y(), 1e-4);  // the level is scaled in float
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.mode << " " << c.rightLength);
+        const QImage image =
+            render({flatRow(-30), flatRow(-64, c.rightLength)}, QString::fromLatin1(c.mode));
+        EXPECT_EQ(curveAt(image, -30, Theme::cyan()), c.left);
+        EXPECT_EQ(curveAt(image, -64, Theme::pink()), c.right);
+        EXPECT_EQ(curveAt(image, -47, Theme::white()), c.average);
     }
-    EXPECT_EQ(spectrumCurve({-6.0f}, -90.0f, 12.0f, QSizeF(200, 102))[0].x(), 0.0);
-}
-
-TEST(SpectrumCanvas, BothModeDrawsLeftRightAndTheirAverage) {
-    const QImage image = render({flatRow(-30), flatRow(-64)}, QStringLiteral("L+R"));
-    EXPECT_TRUE(curveAt(image, -30, Theme::cyan()));
-    EXPECT_TRUE(curveAt(image, -64, Theme::pink()));
-    EXPECT_TRUE(curveAt(image, -47, Theme::white()));
-}
-
-TEST(SpectrumCanvas, LeftAndRightModesDrawOneCurveEach) {
-    const QImage left = render({flatRow(-30), flatRow(-64)}, QStringLiteral("L"));
-    EXPECT_TRUE(curveAt(left, -30, Theme::cyan()));
-    EXPECT_FALSE(curveAt(left, -64, Theme::pink()));
-    EXPECT_FALSE(curveAt(left, -47, Theme::white()));
-    const QImage right = render({flatRow(-30), flatRow(-64)}, QStringLiteral("R"));
-    EXPECT_FALSE(curveAt(right, -30, Theme::cyan()));
-    EXPECT_TRUE(curveAt(right, -64, Theme::pink()));
-    EXPECT_FALSE(curveAt(right, -47, Theme::white()));
-}
-
-TEST(SpectrumCanvas, RowsOfDifferentLengthsDrawNoAverage) {
-    const QImage image = render({flatRow(-30, 192), flatRow(-64, 191)}, QStringLiteral("L+R"));
-    EXPECT_TRUE(curveAt(image, -30, Theme::cyan()));
-    EXPECT_TRUE(curveAt(image, -64, Theme::pink()));
-    EXPECT_FALSE(curveAt(image, -47, Theme::white()));
-}
-
-TEST(SpectrumCanvas, MonoShowsTheLeftCurveExceptInRightMode) {
+    // Mono shows the left curve except in right mode.
     EXPECT_TRUE(curveAt(render({flatRow(-30)}, QStringLiteral("L+R")), -30, Theme::cyan()));
     EXPECT_EQ(countTinted(render({flatRow(-30)}, QStringLiteral("R"))), 0);
 }

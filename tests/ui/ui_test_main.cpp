@@ -1,11 +1,10 @@
-// Test entry for the analyzer views: a GUI application on the offscreen platform, so fonts and
+// Test entry for the instruments: a GUI application on the offscreen platform, so fonts and
 // Qt Quick work without a display.
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -1,0 +1,112 @@
+#pragma once
+
+// Helpers for the instruments' tests: render an item into an image, read colours back, and
+// drive the views' clock by hand.
+
+#include <QColor>
+#include <QImage>
+#include <QPainter>
+#include <QQuickPaintedItem>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <ostream>
+
+#include "ui/theme.h"
+#include "ui/view_clock.h"
+
+// Readable values in failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << text.toStdString();
+}
+inline void PrintTo(const QColor& color, std::ostream* os) {
+    *os << color.name(QColor::HexArgb).toStdString();
+}
+
+namespace orvinta::test {
+
+// Paints the item at the given size into an image filled with `background` (transparent, as
+// the scene graph starts, or the opaque dashboard background).
+inline QImage renderItem(QQuickPaintedItem& item, QSizeF size,
+                         QColor background = Qt::transparent) {
+    item.setSize(size);
+    QImage image(size.toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(background);
+    QPainter painter(&image);
+    item.paint(&painter);
+    painter.end();
+    return image;
+}
+
+// Largest per-channel difference of two colours, 0 ... 255, alpha included.
+inline int distance(const QColor& a, const QColor& b) {
+    return std::max({std::abs(a.red() - b.red()), std::abs(a.green() - b.green()),
+                     std::abs(a.blue() - b.blue()), std::abs(a.alpha() - b.alpha())});
+}
+
+inline QColor at(const QImage& image, double x, double y) {
+    return image.pixelColor(static_cast<int>(std::floor(x)), static_cast<int>(std::floor(y)));
+}
+inline QColor at(const QImage& image, QPointF p) {
+    return at(image, p.x(), p.y());
+}
+
+// A colour with opacity composited over an opaque one.
+inline QColor over(const QColor& top, const QColor& bottom) {
+    const double a = top.alphaF();
+    auto mix = [a](int t, int b) { return static_cast<int>(std::lround(t * a + b * (1.0 - a))); };
+    return QColor(mix(top.red(), bottom.red()), mix(top.green(), bottom.green()),
+                  mix(top.blue(), bottom.blue()));
+}
+
+// Whether some pixel within `radius` of (x, y) has the colour within `tolerance`.
+inline bool colorNear(const QImage& image, int x, int y, const QColor& color, int radius = 1,
+                      int tolerance = 24) {
+    for (int dy = -radius; dy <= radius; ++dy) {
+        for (int dx = -radius; dx <= radius; ++dx) {
+            if (image.valid(x + dx, y + dy) &&
+                distance(image.pixelColor(x + dx, y + dy), color) <= tolerance) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Number of pixels in `area` (the whole image by default) whose colour passes `test`.
+inline int countPixels(const QImage& image, const std::function<bool(const QColor&)>& test,
+                       QRect area = {}) {
+    area = area.isNull() ? image.rect() : area.intersected(image.rect());
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            count += test(image.pixelColor(x, y));
+        }
+    }
+    return count;
+}
+
+// Bright text pixels in `area`.
+inline int inkIn(const QImage& image, QRect area) {
+    return countPixels(
+        image, [](const QColor& c) { return c.lightness() > 120; }, area);
+}
+
+// Replaces the views' clock for the life of the object; time moves only when told.
+class ManualClock {
+public:
+    explicit ManualClock(double start = 1000.0) : now_(start) {
+        ViewClock::setSource([this] { return now_; });
+    }
+    ~ManualClock() { ViewClock::setSource({}); }
+    ManualClock(const ManualClock&) = delete;
+    ManualClock& operator=(const ManualClock&) = delete;
+
+    void advance(double seconds) { now_ += seconds; }
+
+private:
+    double now_;
+};
+
+}  // namespace orvinta::test
