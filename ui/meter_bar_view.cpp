@@ -324,7 +324,7 @@ void MeterBarView::peakTick() {
         return;
     }
     const double step = peakDecayRate_ * peakTickInterval_;
-    if (peak_.decay(ViewClock::now(), minValue_, peakHoldSeconds_, step)) {
+    if (peak_.decay(ViewClock::now(), minValue_, peakHoldSeconds_, step, value_)) {
         update();
         emit peakValueChanged();
     }

@@ -16,14 +16,22 @@ bool PeakHold::raise(double value, double now) {
     return true;
 }
 
-bool PeakHold::decay(double now, double minValue, double holdSeconds, double step) {
+bool PeakHold::decay(double now, double minValue, double holdSeconds, double step,
+                     double currentValue) {
     if (!std::isfinite(peakValue_) || !(minValue < peakValue_) || !(step > 0.0)) {
         return false;
     }
     if (!(now - peakTimestamp_ > holdSeconds)) {
         return false;
     }
-    peakValue_ = std::max(peakValue_ - step, minValue - 1.0);
+    const double fallen = std::max(peakValue_ - step, minValue - 1.0);
+    if (std::isfinite(currentValue) && currentValue >= fallen) {
+        const bool moved = currentValue != peakValue_;
+        peakValue_ = currentValue;
+        peakTimestamp_ = now;
+        return moved;
+    }
+    peakValue_ = fallen;
     return true;
 }
 

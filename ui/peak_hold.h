@@ -21,9 +21,12 @@ public:
 
     // One tick at time now: once more than holdSeconds have passed since the last raise, a peak
     // above minValue falls by step, but not below minValue - 1. A peak at or below minValue
-    // stays where it is. A step that is not positive leaves the peak in place. Returns whether
-    // the peak moved.
-    bool decay(double now, double minValue, double holdSeconds, double step);
+    // stays where it is. A step that is not positive leaves the peak in place. The peak never
+    // falls below a finite currentValue: a steady level (one that does not change, and so never
+    // raises the peak again) keeps its peak line on top of the bar instead of letting it sink
+    // through the lit segments; reaching it counts as a raise. Returns whether the peak moved.
+    bool decay(double now, double minValue, double holdSeconds, double step,
+               double currentValue = -std::numeric_limits<double>::infinity());
 
     // Forgets the peak: minus infinity, last raised in the distant past.
     void clear();

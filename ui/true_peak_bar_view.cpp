@@ -184,7 +184,7 @@ void TruePeakBarView::setIdentity(int identity) {
 
 void TruePeakBarView::peakTick() {
     const double step = peakDecayRate_ * kTickInterval;
-    if (peak_.decay(ViewClock::now(), minValue_, peakHoldSeconds_, step)) {
+    if (peak_.decay(ViewClock::now(), minValue_, peakHoldSeconds_, step, value_)) {
         update();
         emit peakValueChanged();
     }
