@@ -199,6 +199,19 @@ class AppStateTest : public testing::Test {
 protected:
     AppStateTest() { state.setMonotonicClock(clock.clock()); }
 
+    // The readings of a fresh or just reset state.
+    void expectNoReadings() const {
+        for (double value : {state.momentaryLUFS(), state.shortTermLUFS(), state.integratedLUFS(),
+                             state.maxMomentaryLUFS()}) {
+            EXPECT_EQ(value, kSilence);
+        }
+        EXPECT_EQ(state.loudnessRangeLU(), 0.0);
+        EXPECT_EQ(state.history().size(), 0);
+        EXPECT_FALSE(state.phaseCorrelation().has_value());
+        EXPECT_EQ(state.goniometerPoints().size(), 0);
+        EXPECT_EQ(state.spectrumDB().rowCount(), 0);
+    }
+
     SourceFactoryLog sources;
     AdjustableClock clock;
     AppState state{sources.factory(), microphoneQuery()};
@@ -220,17 +233,10 @@ TEST_F(AppStateTest, FreshStateHoldsTheDefaults) {
     EXPECT_FALSE(state.errorMessage().has_value());
     EXPECT_EQ(state.inputFormatDescription(),
               QString::fromStdString(kMicrophoneFormat.displayDescription()));
-    for (double value : {state.momentaryLUFS(), state.shortTermLUFS(), state.integratedLUFS(),
-                         state.maxMomentaryLUFS()}) {
-        EXPECT_EQ(value, kSilence);
-    }
-    EXPECT_EQ(state.loudnessRangeLU(), 0.0);
+    expectNoReadings();
     EXPECT_TRUE(state.truePeakDBTP().isEmpty());
-    EXPECT_EQ(state.history().size(), 0);
     EXPECT_EQ(state.elapsedSeconds(), 0.0);
     EXPECT_FALSE(state.property("phaseCorrelation").isValid());
-    EXPECT_EQ(state.goniometerPoints().size(), 0);
-    EXPECT_EQ(state.spectrumDB().rowCount(), 0);
     EXPECT_EQ(state.resetSignal(), 0);
     EXPECT_TRUE(sources.requested.empty());
 }
@@ -485,16 +491,8 @@ TEST_F(AppStateTest, ResetWhileRunningClearsValuesAndRestartsHistoryIds) {
     EXPECT_EQ(resetSpy.count(), 1);
     EXPECT_EQ(state.resetSignal(), 2);
     EXPECT_TRUE(state.isRunning());
-    for (double value : {state.momentaryLUFS(), state.shortTermLUFS(), state.integratedLUFS(),
-                         state.maxMomentaryLUFS()}) {
-        EXPECT_EQ(value, kSilence);
-    }
-    EXPECT_EQ(state.loudnessRangeLU(), 0.0);
+    expectNoReadings();
     EXPECT_EQ(state.truePeakDBTP(), (QList<double>{kSilence, kSilence}));
-    EXPECT_EQ(state.history().size(), 0);
-    EXPECT_FALSE(state.phaseCorrelation().has_value());
-    EXPECT_EQ(state.goniometerPoints().size(), 0);
-    EXPECT_EQ(state.spectrumDB().rowCount(), 0);
     EXPECT_EQ(state.elapsedSeconds(), elapsedBefore);
 
     ASSERT_TRUE(waitForSnapshots(state, 3));

@@ -24,43 +24,7 @@ namespace orvinta {
 namespace {
 
 using test::colorNear;
-
-// A window holding one composite, loaded from inline QML.
-class QmlWindow {
-public:
-    explicit QmlWindow(const QVariantMap& context) {
-        view_.engine()->addImportPath(QStringLiteral("qrc:/"));
-        for (auto it = context.cbegin(); it != context.cend(); ++it) {
-            view_.rootContext()->setContextProperty(it.key(), it.value());
-        }
-    }
-
-    bool load(const QByteArray& qml, QSize size) {
-        QQmlComponent component(view_.engine());
-        component.setData(qml, QUrl(QStringLiteral("qrc:/analyzer_composites_test.qml")));
-        QObject* object = component.create(view_.rootContext());
-        if (object == nullptr) {
-            ADD_FAILURE() << component.errorString().toStdString();
-            return false;
-        }
-        root_ = qobject_cast<QQuickItem*>(object);
-        root_->setParentItem(view_.contentItem());
-        root_->setSize(size);
-        view_.resize(size);
-        view_.show();
-        return true;
-    }
-
-    template <typename T = QObject>
-    T* find(const char* name = nullptr) const {
-        return name ? root_->findChild<T*>(QLatin1String(name)) : root_->findChild<T*>();
-    }
-    QImage grab() { return view_.grabWindow(); }
-
-private:
-    QQuickView view_;
-    QQuickItem* root_ = nullptr;
-};
+using test::QmlWindow;
 
 constexpr char kGoniometerQml[] = R"(
 import QtQuick

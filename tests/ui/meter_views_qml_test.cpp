@@ -69,20 +69,13 @@ Rectangle {
 class MeterViewsQmlTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        view.engine()->addImportPath(QStringLiteral("qrc:/"));
-        QQmlComponent component(view.engine());
-        component.setData(kDashboardQml, QUrl(QStringLiteral("qrc:/meter_views_qml_test.qml")));
-        root = qobject_cast<QQuickItem*>(component.create(view.rootContext()));
-        ASSERT_NE(root, nullptr) << component.errorString().toStdString();
-        root->setParentItem(view.contentItem());
-        view.resize(760, 560);
-        meter = root->findChild<MeterBarView*>(QStringLiteral("meter"));
-        truePeak = root->findChild<TruePeakBarView*>(QStringLiteral("truePeak"));
-        radar = root->findChild<RadarLoudnessView*>(QStringLiteral("radar"));
+        ASSERT_TRUE(window.load(kDashboardQml, QSize(760, 560), false));
+        root = window.root();
+        meter = window.find<MeterBarView>("meter");
+        truePeak = window.find<TruePeakBarView>("truePeak");
+        radar = window.find<RadarLoudnessView>("radar");
         ASSERT_TRUE(meter && truePeak && radar);
     }
-
-    void TearDown() override { delete root; }
 
     // No held peaks and no radar trace.
     void expectFresh() const {
@@ -94,7 +87,7 @@ protected:
     }
 
     ManualClock clock;
-    QQuickView view;
+    test::QmlWindow window;
     QQuickItem* root = nullptr;
     MeterBarView* meter = nullptr;
     TruePeakBarView* truePeak = nullptr;
@@ -133,9 +126,9 @@ TEST_F(MeterViewsQmlTest, ResetCounterGivesFreshPeaksAndAnEmptyTrace) {
 }
 
 TEST_F(MeterViewsQmlTest, SceneGraphPaintsTheBarsWhereTheyStand) {
-    view.show();
+    window.show();
     root->setProperty("momentary", -6.0);  // true peak +4: every segment lit
-    const QImage image = view.grabWindow();
+    const QImage image = window.grab();
     ASSERT_FALSE(image.isNull());
     const QImage frame = image.convertToFormat(QImage::Format_ARGB32);
     const double scale = frame.width() / 760.0;

@@ -6,7 +6,13 @@
 #include <QColor>
 #include <QImage>
 #include <QPainter>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlEngine>
 #include <QQuickPaintedItem>
+#include <QQuickView>
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
@@ -107,6 +113,49 @@ public:
 
 private:
     double now_;
+};
+
+// A window holding one item tree loaded from inline QML, with the given context properties.
+class QmlWindow {
+public:
+    explicit QmlWindow(const QVariantMap& context = {}) {
+        view_.engine()->addImportPath(QStringLiteral("qrc:/"));
+        for (auto it = context.cbegin(); it != context.cend(); ++it) {
+            view_.rootContext()->setContextProperty(it.key(), it.value());
+        }
+    }
+    ~QmlWindow() { delete root_; }
+    QmlWindow(const QmlWindow&) = delete;
+    QmlWindow& operator=(const QmlWindow&) = delete;
+
+    bool load(const QByteArray& qml, QSize size, bool show = true) {
+        QQmlComponent component(view_.engine());
+        component.setData(qml, QUrl(QStringLiteral("qrc:/ui_test.qml")));
+        root_ = qobject_cast<QQuickItem*>(component.create(view_.rootContext()));
+        if (root_ == nullptr) {
+            ADD_FAILURE() << component.errorString().toStdString();
+            return false;
+        }
+        root_->setParentItem(view_.contentItem());
+        root_->setSize(size);
+        view_.resize(size);
+        if (show) {
+            view_.show();
+        }
+        return true;
+    }
+
+    QQuickItem* root() const { return root_; }
+    template <typename T = QObject>
+    T* find(const char* name = nullptr) const {
+        return name ? root_->findChild<T*>(QLatin1String(name)) : root_->findChild<T*>();
+    }
+    void show() { view_.show(); }
+    QImage grab() { return view_.grabWindow(); }
+
+private:
+    QQuickView view_;
+    QQuickItem* root_ = nullptr;
 };
 
 }  // namespace orvinta::test
