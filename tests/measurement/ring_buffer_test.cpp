@@ -52,28 +52,6 @@ std::vector<float> joined(const RingBuffer::Segments& segments) {
     return result;
 }
 
-TEST(RingBuffer, WrapsAroundAndKeepsOnlyTheNewestCapacitySamples) {
-    RingBuffer ring(8);
-    EXPECT_EQ(ring.count(), 0);
-    ring.write(ramp(5));
-    EXPECT_EQ(ring.count(), 5);
-    EXPECT_EQ(ring.readLast(3), (std::vector<float>{3, 4, 5}));
-    ring.write(ramp(8, 6.0f));  // 6 ... 13
-    EXPECT_EQ(ring.count(), 8);
-    EXPECT_EQ(ring.writeIndex(), 13 % 8);
-    EXPECT_EQ(ring.readLast(8), (std::vector<float>{6, 7, 8, 9, 10, 11, 12, 13}));
-    const auto segments = ring.viewLast(6);
-    ASSERT_TRUE(segments.has_value());
-    EXPECT_EQ(joined(*segments), (std::vector<float>{8, 9, 10, 11, 12, 13}));
-    EXPECT_FALSE(segments->newer.empty()) << "these six samples wrap around the end";
-
-    // A single write longer than the ring.
-    ring.write(ramp(21, 100.0f));  // 100 ... 120
-    EXPECT_EQ(ring.count(), 8);
-    EXPECT_EQ(ring.writeIndex(), (13 + 21) % 8);
-    EXPECT_EQ(ring.readLast(3), (std::vector<float>{118, 119, 120}));
-}
-
 TEST(RingBuffer, RefusesReadsItCannotServe) {
     RingBuffer ring(8);
     ring.write(ramp(5));
