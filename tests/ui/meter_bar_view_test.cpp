@@ -206,6 +206,26 @@ TEST_F(MeterBarViewTest, HeldPeakStaysForTheHoldTimeThenFallsOneUnitPerTick) {
     EXPECT_DOUBLE_EQ(view.peakValue(), -12.0);
 }
 
+TEST_F(MeterBarViewTest, HeldPeakNeverSinksBelowASteadyLevel) {
+    // A steady sine gives the same reading at every hop, so the value stops changing and never
+    // raises the peak again: the peak line must stay on top of the lit segments.
+    view.setValue(-10.0);
+    view.setValue(-20.0);
+    for (int tick = 0; tick < 40; ++tick) {
+        clock.advance(0.05);
+        view.peakTick();
+    }
+    EXPECT_DOUBLE_EQ(view.peakValue(), -20.0);
+    EXPECT_LE(distance(at(render(), bar.center().x(), peakLineY(-20.0)),
+                       over(Theme::whiteAlpha(0.85), barBackground())),
+              40);
+    // It falls again once the level drops.
+    view.setValue(-30.0);
+    clock.advance(0.65);
+    view.peakTick();
+    EXPECT_DOUBLE_EQ(view.peakValue(), -21.0);
+}
+
 TEST_F(MeterBarViewTest, PeakThatLeftTheScaleIsNotDrawnAndRisesAgainWithTheNextValue) {
     view.setValue(-59.0);
     view.setValue(-kInf);

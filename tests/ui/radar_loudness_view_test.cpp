@@ -33,7 +33,7 @@ TEST(RadarFunctions, BucketIndexIsThePhaseOfTheCycleInWholeSteps) {
     EXPECT_EQ(radarBucketIndex(61.0, 60.0, 180), 3);
     EXPECT_EQ(radarBucketIndex(7.5, 15.0, 180), 90);
     // A cycle that is not positive keeps everything at bucket 0.
-    for (const auto [elapsed, cycle] :
+    for (const auto& [elapsed, cycle] :
          {std::pair{10.0, 0.0}, {10.0, -5.0}, {-1.0, 60.0}, {kNaN, 60.0}}) {
         EXPECT_EQ(radarBucketIndex(elapsed, cycle, 180), 0) << elapsed << " of " << cycle;
     }

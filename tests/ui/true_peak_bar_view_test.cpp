@@ -77,7 +77,7 @@ protected:
 TEST_F(TruePeakBarViewTest, LightsTheSegmentsBelowTheValueFromTheLeftAndNoneForSilence) {
     // Worked out from the width alone: 48 segments and 47 gaps of 2 points.
     const double w = (kDashboardWidth - 94.0) / 48.0;
-    for (const auto [value, lit] : {std::pair{-6.0, 43}, std::pair{-kInf, 0}}) {
+    for (const auto& [value, lit] : {std::pair{-6.0, 43}, std::pair{-kInf, 0}}) {
         view.setValue(value);  // -6: floor(54 / 60 * 48) = 43 lit
         const QImage image = render();
         for (int i = 0; i < 48; ++i) {
