@@ -363,8 +363,13 @@ void AppState::applySnapshot(LoudnessSnapshot snapshot) {
         setMaxMomentaryLUFS(snapshot.momentaryLUFS);
     }
 
-    truePeakDBTP_ = QList<double>(snapshot.truePeakDBTP.begin(), snapshot.truePeakDBTP.end());
-    emit truePeakDBTPChanged();
+    // Each change repaints the items bound to it, so an equal value (the true peak between
+    // peaks, the spectrum between its hops) is not published again.
+    if (!std::equal(truePeakDBTP_.cbegin(), truePeakDBTP_.cend(), snapshot.truePeakDBTP.cbegin(),
+                    snapshot.truePeakDBTP.cend())) {
+        truePeakDBTP_ = QList<double>(snapshot.truePeakDBTP.begin(), snapshot.truePeakDBTP.end());
+        emit truePeakDBTPChanged();
+    }
 
     // A non-finite reading would stick in the smoothed value for good; it counts as none.
     std::optional<double> correlation = snapshot.phaseCorrelation;
@@ -380,10 +385,14 @@ void AppState::applySnapshot(LoudnessSnapshot snapshot) {
                             (1.0 - kCorrelationSmoothingWeight) * *phaseCorrelation_);
     }
 
-    goniometerPoints_ = GoniometerPointList(std::move(snapshot.goniometerPoints));
-    emit goniometerPointsChanged();
-    spectrumDB_ = SpectrumRows(std::move(snapshot.spectrumDB));
-    emit spectrumDBChanged();
+    if (goniometerPoints_.points() != snapshot.goniometerPoints) {
+        goniometerPoints_ = GoniometerPointList(std::move(snapshot.goniometerPoints));
+        emit goniometerPointsChanged();
+    }
+    if (spectrumDB_.rows() != snapshot.spectrumDB) {
+        spectrumDB_ = SpectrumRows(std::move(snapshot.spectrumDB));
+        emit spectrumDBChanged();
+    }
 
     const double elapsed =
         startTime_ ? millisecondsBetween(*startTime_, relay_->monotonicNow()) / 1000.0 : 0.0;
