@@ -16,6 +16,11 @@ namespace orvinta {
 
 namespace {
 
+// Positions in the coefficient tables, computed in int (the tables hold a few dozen values).
+constexpr std::size_t tableIndex(int position) {
+    return static_cast<std::size_t>(position);
+}
+
 constexpr double kPi = 3.141592653589793;
 constexpr double kKaiserBeta = 8.6;
 constexpr double kNegativeInfinity = -std::numeric_limits<double>::infinity();
@@ -190,8 +195,8 @@ TruePeakDetector::TruePeakDetector(int oversampleFactor, int tapsPerPhase)
             const int source = p + k * factor;
             const double value =
                 source < length ? prototype[static_cast<std::size_t>(source)] : 0.0;
-            polyphaseFlat_[static_cast<std::size_t>(p * taps + k)] = value;
-            reversedBranches_[static_cast<std::size_t>(p * taps + (taps - 1 - k))] = value;
+            polyphaseFlat_[tableIndex(p * taps + k)] = value;
+            reversedBranches_[tableIndex(p * taps + (taps - 1 - k))] = value;
         }
     }
 
@@ -200,7 +205,7 @@ TruePeakDetector::TruePeakDetector(int oversampleFactor, int tapsPerPhase)
     bool mirrored = factor == 4 && taps % 2 == 0;
     for (int p = 0; mirrored && p < factor; ++p) {
         for (int k = 0; k < taps; ++k) {
-            if (polyphaseFlat_[static_cast<std::size_t>((factor - 1 - p) * taps + k)] !=
+            if (polyphaseFlat_[tableIndex((factor - 1 - p) * taps + k)] !=
                 polyphaseFlat_[static_cast<std::size_t>(p * taps + taps - 1 - k)]) {
                 mirrored = false;
                 break;
@@ -210,21 +215,19 @@ TruePeakDetector::TruePeakDetector(int oversampleFactor, int tapsPerPhase)
     if (mirrored) {
         // Half sums and half differences of mirrored taps of branches 0 and 1, in time order.
         const int half = taps / 2;
-        mirroredPairs_.resize(static_cast<std::size_t>(4 * half));
+        mirroredPairs_.resize(tableIndex(4 * half));
         for (int pair = 0; pair < 2; ++pair) {
             const double* branch = reversedBranches_.data() + static_cast<std::size_t>(pair) * taps;
             for (int j = 0; j < half; ++j) {
                 const double early = branch[j];
                 const double late = branch[taps - 1 - j];
-                mirroredPairs_[static_cast<std::size_t>((2 * pair) * half + j)] =
-                    (early + late) / 2.0;
-                mirroredPairs_[static_cast<std::size_t>((2 * pair + 1) * half + j)] =
-                    (early - late) / 2.0;
+                mirroredPairs_[tableIndex((2 * pair) * half + j)] = (early + late) / 2.0;
+                mirroredPairs_[tableIndex((2 * pair + 1) * half + j)] = (early - late) / 2.0;
             }
         }
     }
 
-    history_.assign(static_cast<std::size_t>(taps - 1 + kChunkSamples), 0.0);
+    history_.assign(tableIndex(taps - 1 + kChunkSamples), 0.0);
     scratch_.assign(static_cast<std::size_t>(kChunkSamples), 0.0);
 }
 
