@@ -85,7 +85,8 @@ ScriptedCaptureSource::ScriptedCaptureSource(Options opts)
     : options(std::move(opts)),
       outputChannels(options.outputChannelCount > 0 ? options.outputChannelCount
                                                     : std::max(options.format.channelCount, 1)),
-      startError(options.startError) {}
+      // Stored here and thrown by start().
+      startError(options.startError) {}  // NOLINT(bugprone-throw-keyword-missing)
 
 ScriptedCaptureSource::~ScriptedCaptureSource() {
     stop();

@@ -88,11 +88,13 @@ pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::st
         }
     }
     std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
     for (const auto& argument : arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
     argv.push_back(nullptr);
     std::vector<char*> envp;
+    envp.reserve(environment.size() + 1);
     for (const auto& variable : environment) {
         envp.push_back(const_cast<char*>(variable.c_str()));
     }
