@@ -21,11 +21,7 @@ build: deps
 	cmake --build $(RELEASE_DIR)
 
 run: build
-	@if [ -x $(RELEASE_DIR)/app/orvinta ]; then \
-		exec $(RELEASE_DIR)/app/orvinta; \
-	else \
-		echo "Orvinta built, but there is no application to launch yet (only the measurement core exists)."; \
-	fi
+	$(RELEASE_DIR)/app/orvinta
 
 test: deps test-release test-asan test-tsan
 
