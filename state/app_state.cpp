@@ -143,14 +143,15 @@ AppState::AppState(SourceFactory sourceFactory, InputFormatQuery inputFormatQuer
       engine_(LoudnessEngine::create()) {
     engine_->onSnapshot = [relay = relay_](const LoudnessSnapshot& snapshot) {
         const auto enqueuedAt = relay->monotonicNow();
-        relay->post([self = relay->self, snapshot, enqueuedAt]() mutable {
-            if (self) {
-                self->recordMainActorHop(enqueuedAt);
-                self->applySnapshot(std::move(snapshot));
-            }
-        });
+        relay->post(
+            [self = relay->self, snapshot = LoudnessSnapshot(snapshot), enqueuedAt]() mutable {
+                if (self) {
+                    self->recordMainActorHop(enqueuedAt);
+                    self->applySnapshot(std::move(snapshot));
+                }
+            });
     };
-    engine_->onError = [relay = relay_](std::exception_ptr error) {
+    engine_->onError = [relay = relay_](const std::exception_ptr& error) {
         const QString text = messageText(error);
         printLogLine("[Tessaro] AppState: engine reported error: " + text.toStdString());
         const quint64 generation = relay->runGeneration.load(std::memory_order_relaxed);
@@ -230,7 +231,7 @@ void AppState::launchStart() {
     });
 }
 
-void AppState::finishStart(std::exception_ptr error) {
+void AppState::finishStart(const std::exception_ptr& error) {
     startInFlight_ = false;
     const PendingStartFollowUp followUp =
         std::exchange(pendingStartFollowUp_, PendingStartFollowUp::none);

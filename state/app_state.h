@@ -186,7 +186,7 @@ private:
     enum class PendingStartFollowUp { none, cancel, restart };
 
     void launchStart();
-    void finishStart(std::exception_ptr error);
+    void finishStart(const std::exception_ptr& error);
     void handleEngineError(const QString& text, quint64 runGeneration);
     void recordMainActorHop(std::chrono::steady_clock::time_point enqueuedAt);
     void endRun();

@@ -60,6 +60,7 @@ bool clearOfCorners(QPointF p, QSizeF size) {
 
 // Dot sprites: kSpritePhases x kSpritePhases sub-pixel variants of one dot.
 constexpr int kSpritePhases = 4;
+constexpr std::size_t kSpriteCount = static_cast<std::size_t>(kSpritePhases) * kSpritePhases;
 constexpr double kMaxSpriteScale = 8.0;
 const QPointF kOffCanvas(-1e9, -1e9);
 
@@ -72,10 +73,10 @@ double dotSpriteOrigin(double scale) {
     return std::ceil(kDotDiameter / 2.0 * scale) + 1.0;
 }
 
-std::array<QImage, kSpritePhases * kSpritePhases> renderDotSprites(double scale) {
+std::array<QImage, kSpriteCount> renderDotSprites(double scale) {
     const double origin = dotSpriteOrigin(scale);
     const int side = static_cast<int>(2.0 * origin) + 1;
-    std::array<QImage, kSpritePhases * kSpritePhases> sprites;
+    std::array<QImage, kSpriteCount> sprites;
     for (int py = 0; py < kSpritePhases; ++py) {
         for (int px = 0; px < kSpritePhases; ++px) {
             QImage sprite(side, side, QImage::Format_ARGB32_Premultiplied);
@@ -90,7 +91,8 @@ std::array<QImage, kSpritePhases * kSpritePhases> renderDotSprites(double scale)
             p.drawEllipse(centre, r, r);
             p.end();
             sprite.setDevicePixelRatio(scale);
-            sprites[static_cast<std::size_t>(py * kSpritePhases + px)] = sprite;
+            sprites[static_cast<std::size_t>(py) * kSpritePhases + static_cast<std::size_t>(px)] =
+                sprite;
         }
     }
     return sprites;
