@@ -2,8 +2,10 @@
 
 #include <exception>
 #include <functional>
+#include <vector>
 
 #include "capture/audio_format_info.h"
+#include "measurement/channel_position.h"
 #include "measurement/loudness_snapshot.h"
 
 namespace orvinta {
@@ -27,6 +29,10 @@ public:
 
     // Number of channel arrays in every delivered buffer list; valid once start() returned.
     virtual int channelCount() const = 0;
+    // Where each delivered channel sits, one entry per channel, when the source knows its
+    // channel map; empty otherwise (the analyzer then weights by channel count). Valid once
+    // start() returned.
+    virtual std::vector<ChannelPosition> channelPositions() const { return {}; }
 
     // Converted audio: channelCount() arrays of equal length, 32-bit float, 48 000 Hz.
     BufferCallback onBuffer;

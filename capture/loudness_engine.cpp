@@ -68,6 +68,9 @@ struct LoudnessEngine::Impl {
     std::shared_ptr<AudioCaptureSource> source;
     std::atomic<bool> isRunning{false};
     bool hasKeepAliveTimer = false;
+    // Written by start() and the resets on the owner's threads, read by the owner's readers of
+    // generation(); only the count matters, the snapshots get their copy through the queue.
+    std::atomic<std::uint64_t> requestedGeneration{0};
 
     // Everything below belongs to the processing queue after construction.
     std::unique_ptr<LoudnessAnalyzer> analyzer;
@@ -75,6 +78,7 @@ struct LoudnessEngine::Impl {
     TimePoint lastThroughputLogTime;
     timing::ThroughputWindow window;
     std::int64_t sourceChannelCount = 2;
+    std::uint64_t snapshotGeneration = 0;
     TimePoint lastRealBufferAt;
     TimePoint lastAdvanceAt;
     bool isInjectingSilence = false;
@@ -93,7 +97,8 @@ struct LoudnessEngine::Impl {
         asio::post(queue->io, std::forward<Block>(block));
     }
 
-    void configure(int channelCount);
+    void configure(int channelCount, const std::vector<ChannelPosition>& positions,
+                   std::uint64_t generation);
     void realBuffer(TimePoint enqueuedAt, const ChannelBuffers& buffers);
     void process(const ChannelBuffers& buffers, bool synthetic);
     void startKeepAliveTimer();
@@ -117,9 +122,15 @@ LoudnessEngine::Impl::Impl(LoudnessEngine& owner, Instrumentation hooks)
     queueThread = std::thread([q = queue] { ProcessingQueue::run(q); });
 }
 
-void LoudnessEngine::Impl::configure(int channelCount) {
+void LoudnessEngine::Impl::configure(int channelCount,
+                                     const std::vector<ChannelPosition>& positions,
+                                     std::uint64_t generation) {
     analyzer.reset();
-    analyzer = std::make_unique<LoudnessAnalyzer>(channelCount);
+    snapshotGeneration = generation;
+    // A channel map that matches the delivered channels weights each channel by its place.
+    analyzer = positions.size() == static_cast<std::size_t>(channelCount)
+                   ? std::make_unique<LoudnessAnalyzer>(std::span(positions))
+                   : std::make_unique<LoudnessAnalyzer>(channelCount);
     sourceChannelCount = channelCount;
     const TimePoint t = now();
     lastEmitTime = t;
@@ -154,7 +165,8 @@ void LoudnessEngine::Impl::process(const ChannelBuffers& buffers, bool synthetic
         return;
     }
     const TimePoint t0 = now();
-    const LoudnessSnapshot snapshot = analyzer->process(buffers);
+    LoudnessSnapshot snapshot = analyzer->process(buffers);
+    snapshot.generation = snapshotGeneration;
     const TimePoint t1 = now();
     const double processMs = timing::millisecondsBetween(t0, t1);
     window.maxProcessMs = std::max(window.maxProcessMs, processMs);
@@ -310,13 +322,15 @@ void LoudnessEngine::start(std::shared_ptr<AudioCaptureSource> newSource) {
     newSource->start();
 
     const int channelCount = newSource->channelCount();
+    const std::vector<ChannelPosition> positions = newSource->channelPositions();
+    const std::uint64_t generation = ++d.requestedGeneration;
     if (d.onQueueThread()) {
-        d.configure(channelCount);
+        d.configure(channelCount, positions, generation);
     } else {
         std::promise<void> configured;
-        d.post([weak, channelCount, &configured] {
+        d.post([weak, channelCount, &positions, generation, &configured] {
             if (const auto self = weak.lock()) {
-                self->impl_->configure(channelCount);
+                self->impl_->configure(channelCount, positions, generation);
             }
             configured.set_value();
         });
@@ -367,9 +381,14 @@ void LoudnessEngine::stop() {
 }
 
 void LoudnessEngine::resetLoudnessStatistics() {
-    impl_->post([weak = impl_->weakEngine] {
+    const std::uint64_t generation = ++impl_->requestedGeneration;
+    impl_->post([weak = impl_->weakEngine, generation] {
         const auto self = weak.lock();
-        if (self && self->impl_->analyzer) {
+        if (!self) {
+            return;
+        }
+        self->impl_->snapshotGeneration = generation;
+        if (self->impl_->analyzer) {
             self->impl_->analyzer->resetLoudnessStatistics();
         }
     });
@@ -386,6 +405,10 @@ void LoudnessEngine::resetPhaseAndSpectrum() {
 
 bool LoudnessEngine::isRunning() const {
     return impl_->isRunning.load();
+}
+
+std::uint64_t LoudnessEngine::generation() const {
+    return impl_->requestedGeneration.load();
 }
 
 }  // namespace orvinta

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -55,6 +56,10 @@ public:
     void resetLoudnessStatistics();
     void resetPhaseAndSpectrum();
     bool isRunning() const;
+    // Counts the starts and loudness resets requested so far. Every snapshot carries the
+    // generation that was current when the analyzer measured it, so a snapshot with a lower
+    // generation than this was overtaken by a start or reset and must not be shown.
+    std::uint64_t generation() const;
 
 private:
     explicit LoudnessEngine(Instrumentation instrumentation);

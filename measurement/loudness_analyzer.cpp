@@ -92,8 +92,18 @@ LoudnessAnalyzer::LoudnessAnalyzer(int channelCount)
     : LoudnessAnalyzer(channelCount, Clock(), printLogLine) {}
 
 LoudnessAnalyzer::LoudnessAnalyzer(int channelCount, Clock clockSource, LineSink stageLogSink)
+    : LoudnessAnalyzer(channelCount, weightsFor(std::max(channelCount, 1)), std::move(clockSource),
+                       std::move(stageLogSink)) {}
+
+LoudnessAnalyzer::LoudnessAnalyzer(std::span<const ChannelPosition> positions)
+    : LoudnessAnalyzer(static_cast<int>(positions.size()),
+                       positions.empty() ? weightsFor(1) : orvinta::channelWeights(positions),
+                       Clock(), printLogLine) {}
+
+LoudnessAnalyzer::LoudnessAnalyzer(int channelCount, std::vector<double> channelWeights,
+                                   Clock clockSource, LineSink stageLogSink)
     : channels(std::max(channelCount, 1)),
-      weights(weightsFor(channels)),
+      weights(std::move(channelWeights)),
       kFilters(static_cast<std::size_t>(channels)),
       momentaryHistory(maxHistoryBlocks),
       shortTermHistory(maxHistoryBlocks),

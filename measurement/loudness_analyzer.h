@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "measurement/channel_position.h"
 #include "measurement/k_weighting_filter.h"
 #include "measurement/loudness_snapshot.h"
 #include "measurement/power_history.h"
@@ -50,6 +51,9 @@ public:
     // The same with another clock and line sink (tests drive the stage timing with these);
     // an empty clock means the steady clock, an empty sink prints nothing.
     LoudnessAnalyzer(int channelCount, Clock clock, LineSink stageLog);
+    // Weights each channel after its position (BS.1770-4) instead of after the channel count;
+    // the channel count is the number of positions. An empty list is one channel.
+    explicit LoudnessAnalyzer(std::span<const ChannelPosition> positions);
 
     LoudnessAnalyzer(const LoudnessAnalyzer&) = delete;
     LoudnessAnalyzer& operator=(const LoudnessAnalyzer&) = delete;
@@ -103,6 +107,9 @@ private:
     void updateSpectrum();
     void recordStageTimes(double truePeakMs, double kWeightMs, double ringWriteMs, double hopEvalMs,
                           bool hopFired, std::chrono::steady_clock::time_point now);
+
+    LoudnessAnalyzer(int channelCount, std::vector<double> channelWeights, Clock clock,
+                     LineSink stageLog);
 
     int channels;
     std::vector<double> weights;

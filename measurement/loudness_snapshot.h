@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -29,6 +30,9 @@ struct LoudnessSnapshot {
     std::optional<double> phaseCorrelation;
     std::vector<GoniometerPoint> goniometerPoints;
     std::vector<std::vector<float>> spectrumDB;
+    // The owner's run/reset generation this snapshot was measured in (the loudness engine
+    // stamps it), so that a reader can drop snapshots that a reset or a new run overtook.
+    std::uint64_t generation = 0;
 };
 
 }  // namespace orvinta

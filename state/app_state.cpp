@@ -302,6 +302,8 @@ void AppState::reset() {
     setLoudnessRangeLU(0.0);
     truePeakDBTP_.fill(kNegativeInfinity);
     emit truePeakDBTPChanged();
+    maxTruePeakDBTP_.fill(kNegativeInfinity);
+    emit maxTruePeakDBTPChanged();
     history_.clear();
     pointID_ = 0;
     emit historyChanged();
@@ -370,6 +372,12 @@ void AppState::applySnapshot(LoudnessSnapshot snapshot) {
                     snapshot.truePeakDBTP.cend())) {
         truePeakDBTP_ = QList<double>(snapshot.truePeakDBTP.begin(), snapshot.truePeakDBTP.end());
         emit truePeakDBTPChanged();
+    }
+    if (!std::equal(maxTruePeakDBTP_.cbegin(), maxTruePeakDBTP_.cend(),
+                    snapshot.maxTruePeakDBTP.cbegin(), snapshot.maxTruePeakDBTP.cend())) {
+        maxTruePeakDBTP_ =
+            QList<double>(snapshot.maxTruePeakDBTP.begin(), snapshot.maxTruePeakDBTP.end());
+        emit maxTruePeakDBTPChanged();
     }
 
     // A non-finite reading would stick in the smoothed value for good; it counts as none.
@@ -666,6 +674,10 @@ double AppState::maxMomentaryLUFS() const {
 }
 QList<double> AppState::truePeakDBTP() const {
     return truePeakDBTP_;
+}
+
+QList<double> AppState::maxTruePeakDBTP() const {
+    return maxTruePeakDBTP_;
 }
 HistoryPointList AppState::history() const {
     return HistoryPointList(history_);

@@ -50,6 +50,8 @@ class AppState : public QObject {
     Q_PROPERTY(double loudnessRangeLU READ loudnessRangeLU NOTIFY loudnessRangeLUChanged FINAL)
     Q_PROPERTY(double maxMomentaryLUFS READ maxMomentaryLUFS NOTIFY maxMomentaryLUFSChanged FINAL)
     Q_PROPERTY(QList<double> truePeakDBTP READ truePeakDBTP NOTIFY truePeakDBTPChanged FINAL)
+    // The highest true peak per channel since start or reset; negative infinity before any.
+    Q_PROPERTY(QList<double> maxTruePeakDBTP READ maxTruePeakDBTP NOTIFY maxTruePeakDBTPChanged FINAL)
     Q_PROPERTY(orvinta::HistoryPointList history READ history NOTIFY historyChanged FINAL)
     Q_PROPERTY(double elapsedSeconds READ elapsedSeconds NOTIFY elapsedSecondsChanged FINAL)
     Q_PROPERTY(QVariant phaseCorrelation READ phaseCorrelationVariant NOTIFY phaseCorrelationChanged FINAL)
@@ -113,6 +115,7 @@ public:
     double loudnessRangeLU() const;
     double maxMomentaryLUFS() const;
     QList<double> truePeakDBTP() const;
+    QList<double> maxTruePeakDBTP() const;
     HistoryPointList history() const;
     double elapsedSeconds() const;
     std::optional<double> phaseCorrelation() const;
@@ -165,6 +168,7 @@ signals:
     void loudnessRangeLUChanged();
     void maxMomentaryLUFSChanged();
     void truePeakDBTPChanged();
+    void maxTruePeakDBTPChanged();
     void historyChanged();
     void elapsedSecondsChanged();
     void phaseCorrelationChanged();
@@ -217,6 +221,7 @@ private:
     double loudnessRangeLU_ = 0.0;
     double maxMomentaryLUFS_;
     QList<double> truePeakDBTP_;
+    QList<double> maxTruePeakDBTP_;
     QList<HistoryPoint> history_;
     double elapsedSeconds_ = 0.0;
     std::optional<double> phaseCorrelation_;
