@@ -4,11 +4,9 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 #include <utility>
 
-#include "measurement/console_log.h"
 #include "measurement/loudness_statistics.h"
 #include "measurement/stereo_phase.h"
 
@@ -88,27 +86,23 @@ double LoudnessAnalyzer::HopSums::newest(int hops) const {
     return sum;
 }
 
-LoudnessAnalyzer::LoudnessAnalyzer(int channelCount)
-    : LoudnessAnalyzer(channelCount, Clock(), printLogLine) {}
+LoudnessAnalyzer::LoudnessAnalyzer(int channelCount) : LoudnessAnalyzer(channelCount, Clock()) {}
 
-LoudnessAnalyzer::LoudnessAnalyzer(int channelCount, Clock clockSource, LineSink stageLogSink)
-    : LoudnessAnalyzer(channelCount, weightsFor(std::max(channelCount, 1)), std::move(clockSource),
-                       std::move(stageLogSink)) {}
+LoudnessAnalyzer::LoudnessAnalyzer(int channelCount, Clock clockSource)
+    : LoudnessAnalyzer(channelCount, weightsFor(std::max(channelCount, 1)),
+                       std::move(clockSource)) {}
 
 LoudnessAnalyzer::LoudnessAnalyzer(std::span<const ChannelPosition> positions)
     : LoudnessAnalyzer(static_cast<int>(positions.size()),
                        positions.empty() ? weightsFor(1) : orvinta::channelWeights(positions),
-                       Clock(), printLogLine) {}
+                       Clock()) {}
 
 LoudnessAnalyzer::LoudnessAnalyzer(int channelCount, std::vector<double> channelWeights,
-                                   Clock clockSource, LineSink stageLogSink)
+                                   Clock clockSource)
     : channels(std::max(channelCount, 1)),
       weights(std::move(channelWeights)),
       kFilters(static_cast<std::size_t>(channels)),
-      momentaryHistory(maxHistoryBlocks),
-      shortTermHistory(maxHistoryBlocks),
-      clock(std::move(clockSource)),
-      stageLog(std::move(stageLogSink)) {
+      clock(std::move(clockSource)) {
     const auto count = static_cast<std::size_t>(channels);
     truePeakDetectors.reserve(count);
     ringBuffers.reserve(count);
@@ -126,7 +120,6 @@ LoudnessAnalyzer::LoudnessAnalyzer(int channelCount, std::vector<double> channel
     weighted.resize(count);
     weightedSpans.resize(count);
     hopSquares.resize(count);
-    rangeScratch.reserve(maxHistoryBlocks);
 
     if (!clock) {
         clock = [] { return std::chrono::steady_clock::now(); };
@@ -136,7 +129,7 @@ LoudnessAnalyzer::LoudnessAnalyzer(int channelCount, std::vector<double> channel
     lastStageLogTime = clock();
 }
 
-LoudnessSnapshot LoudnessAnalyzer::process(const ChannelBuffers& buffers) {
+const LoudnessSnapshot& LoudnessAnalyzer::process(const ChannelBuffers& buffers) {
     if (buffers.empty() || buffers.size() != static_cast<std::size_t>(channels) ||
         buffers[0].empty()) {
         return latest;
@@ -249,7 +242,7 @@ void LoudnessAnalyzer::evaluateHops(int hops) {
                 power += weights[c] * hopSumSqHistory[c].newest(hopsPerMomentary) / blockSize;
             }
             latest.momentaryLUFS = powerToLUFS(power);
-            momentaryHistory.append(power);
+            momentaryHistogram.add(power);
         }
         if (available >= hopsPerShortTerm) {
             double power = 0.0;
@@ -257,15 +250,15 @@ void LoudnessAnalyzer::evaluateHops(int hops) {
                 power += weights[c] * hopSumSqHistory[c].newest(hopsPerShortTerm) / shortTermSize;
             }
             latest.shortTermLUFS = powerToLUFS(power);
-            shortTermHistory.append(power);
+            shortTermHistogram.add(power);
         }
         ++hopsSinceLastIntegratedUpdate;
         if (hopsSinceLastIntegratedUpdate >= kHopsPerIntegratedUpdate) {
             hopsSinceLastIntegratedUpdate = 0;
             // A later hop of this same call recomputes both before anyone reads them.
             if (hop + kHopsPerIntegratedUpdate >= hops) {
-                latest.integratedLUFS = integratedLoudnessLUFS(momentaryHistory.values());
-                latest.loudnessRangeLU = loudnessRangeLU(shortTermHistory.values(), rangeScratch);
+                latest.integratedLUFS = momentaryHistogram.integratedLUFS();
+                latest.loudnessRangeLU = shortTermHistogram.loudnessRangeLU();
             }
         }
         updateSpectrum();
@@ -303,29 +296,22 @@ void LoudnessAnalyzer::recordStageTimes(double truePeakMs, double kWeightMs, dou
         return;
     }
 
-    const auto average = [](double sum, std::int64_t count) {
-        return count > 0 ? sum / static_cast<double>(count) : 0.0;
-    };
-    char line[512];
-    std::snprintf(line, sizeof line,
-                  "[Tessaro] stage breakdown (ms, avg/max per process() call): "
-                  "truePeak=%.2f/%.2f kWeight=%.2f/%.2f ringWrite=%.2f/%.2f "
-                  "hopEval[only calls where a hop fired, %lld/%lld]=%.2f/%.2f",
-                  average(t.sumTruePeakMs, t.callCount), t.maxTruePeakMs,
-                  average(t.sumKWeightMs, t.callCount), t.maxKWeightMs,
-                  average(t.sumRingWriteMs, t.callCount), t.maxRingWriteMs,
-                  static_cast<long long>(t.hopEvalCallCount), static_cast<long long>(t.callCount),
-                  average(t.sumHopEvalMs, t.hopEvalCallCount), t.maxHopEvalMs);
-    if (stageLog) {
-        stageLog(line);
+    if (onStageBreakdown) {
+        const auto average = [](double sum, std::int64_t count) {
+            return count > 0 ? sum / static_cast<double>(count) : 0.0;
+        };
+        onStageBreakdown({t.callCount, t.hopEvalCallCount, average(t.sumTruePeakMs, t.callCount),
+                          t.maxTruePeakMs, average(t.sumKWeightMs, t.callCount), t.maxKWeightMs,
+                          average(t.sumRingWriteMs, t.callCount), t.maxRingWriteMs,
+                          average(t.sumHopEvalMs, t.hopEvalCallCount), t.maxHopEvalMs});
     }
     stageTimes = StageTimes{};
     lastStageLogTime = now;
 }
 
 void LoudnessAnalyzer::resetLoudnessStatistics() {
-    momentaryHistory.clear();
-    shortTermHistory.clear();
+    momentaryHistogram.clear();
+    shortTermHistogram.clear();
     for (TruePeakDetector& detector : truePeakDetectors) {
         detector.resetMaxPeak();
     }

@@ -6,13 +6,12 @@
 #include <functional>
 #include <memory>
 #include <span>
-#include <string_view>
 #include <vector>
 
 #include "measurement/channel_position.h"
 #include "measurement/k_weighting_filter.h"
+#include "measurement/loudness_histogram.h"
 #include "measurement/loudness_snapshot.h"
-#include "measurement/power_history.h"
 #include "measurement/ring_buffer.h"
 #include "measurement/spectrum_analyzer.h"
 #include "measurement/true_peak_detector.h"
@@ -23,19 +22,29 @@ namespace orvinta {
 // short-term and gated integrated loudness, loudness range and per-channel true peak current
 // after BS.1770 / EBU R128, and feeds the spectrum analyzers and the stereo phase analysis.
 // The loudness engine builds one per metering run and drives it, construction, process() and
-// both resets, from its serial processing queue only; there is no locking. The snapshot that
-// process() returns is an independent copy that may travel to other threads.
+// both resets, from its serial processing queue only; there is no locking. process() returns
+// the analyzer's own current snapshot: a caller that hands it to another thread copies it.
 class LoudnessAnalyzer {
 public:
-    // A monotonic clock for the stage timing, and where the stage-breakdown line goes.
+    // The monotonic clock behind the stage timing.
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
-    using LineSink = std::function<void(std::string_view)>;
+
+    // The stage timing of the process() calls since the previous report, in milliseconds.
+    // Calls ignored for not fitting are not counted.
+    struct StageBreakdown {
+        std::int64_t callCount = 0;
+        std::int64_t hopEvalCallCount = 0;  // the calls in which at least one hop fired
+        double avgTruePeakMs = 0.0, maxTruePeakMs = 0.0;
+        double avgKWeightMs = 0.0, maxKWeightMs = 0.0;
+        double avgRingWriteMs = 0.0, maxRingWriteMs = 0.0;
+        // Over the calls in which a hop fired only.
+        double avgHopEvalMs = 0.0, maxHopEvalMs = 0.0;
+    };
 
     static constexpr double sampleRate = 48000.0;
-    static constexpr int blockSize = 19200;          // 400 ms: the momentary window
-    static constexpr int hopSize = 4800;             // 100 ms between evaluations (hops)
-    static constexpr int shortTermSize = 144000;     // 3 s: short-term window, ring capacity
-    static constexpr int maxHistoryBlocks = 144000;  // 4 hours of hops
+    static constexpr int blockSize = 19200;       // 400 ms: the momentary window
+    static constexpr int hopSize = 4800;          // 100 ms between evaluations (hops)
+    static constexpr int shortTermSize = 144000;  // 3 s: short-term window, ring capacity
     static constexpr int hopsPerMomentary = 4;
     static constexpr int hopsPerShortTerm = 30;
     static constexpr int goniometerMaxPoints = 2000;
@@ -45,12 +54,10 @@ public:
     static constexpr double spectrumMaxHz = 20000.0;
     static constexpr float spectrumFloorDB = -120.0f;
 
-    // A channel count below 1 is taken as 1. The stage timing reads the steady clock and
-    // prints its line to standard output.
+    // A channel count below 1 is taken as 1. The stage timing reads the steady clock.
     explicit LoudnessAnalyzer(int channelCount);
-    // The same with another clock and line sink (tests drive the stage timing with these);
-    // an empty clock means the steady clock, an empty sink prints nothing.
-    LoudnessAnalyzer(int channelCount, Clock clock, LineSink stageLog);
+    // The same with another clock for the stage timing; an empty one means the steady clock.
+    LoudnessAnalyzer(int channelCount, Clock clock);
     // Weights each channel after its position (BS.1770-4) instead of after the channel count;
     // the channel count is the number of positions. An empty list is one channel.
     explicit LoudnessAnalyzer(std::span<const ChannelPosition> positions);
@@ -58,10 +65,10 @@ public:
     LoudnessAnalyzer(const LoudnessAnalyzer&) = delete;
     LoudnessAnalyzer& operator=(const LoudnessAnalyzer&) = delete;
 
-    // Takes one buffer per channel into account and returns the current measurements. A call
-    // without channels, with another channel count or with an empty first channel changes
-    // nothing and returns the current measurements.
-    LoudnessSnapshot process(const ChannelBuffers& buffers);
+    // Takes one buffer per channel into account and returns the current measurements, valid
+    // until the next call of any non-const member. A call without channels, with another
+    // channel count or with an empty first channel changes nothing.
+    const LoudnessSnapshot& process(const ChannelBuffers& buffers);
 
     // Clears the integrated loudness, the loudness range and the maximum true peaks, and the
     // block histories behind them; momentary and short-term loudness go on without a new
@@ -73,6 +80,10 @@ public:
     int channelCount() const { return channels; }
     const std::vector<double>& channelWeights() const { return weights; }
     const LoudnessSnapshot& latestSnapshot() const { return latest; }
+
+    // Called from process() with the stage timing since the previous report, at most once
+    // every 2 s and the first time 2 s after construction; the engine prints it. May be empty.
+    std::function<void(const StageBreakdown&)> onStageBreakdown;
 
 private:
     // Sums of squares of the newest hops of one channel, at most hopsPerShortTerm of them.
@@ -108,8 +119,7 @@ private:
     void recordStageTimes(double truePeakMs, double kWeightMs, double ringWriteMs, double hopEvalMs,
                           bool hopFired, std::chrono::steady_clock::time_point now);
 
-    LoudnessAnalyzer(int channelCount, std::vector<double> channelWeights, Clock clock,
-                     LineSink stageLog);
+    LoudnessAnalyzer(int channelCount, std::vector<double> channelWeights, Clock clock);
 
     int channels;
     std::vector<double> weights;
@@ -118,13 +128,13 @@ private:
     std::vector<RingBuffer> ringBuffers;
     std::vector<std::unique_ptr<SpectrumAnalyzer>> spectrumAnalyzers;
     std::vector<HopSums> hopSumSqHistory;
-    PowerHistory momentaryHistory;
-    PowerHistory shortTermHistory;
+    // Every momentary block and short-term window since the start or the last statistics reset.
+    LoudnessHistogram momentaryHistogram;
+    LoudnessHistogram shortTermHistogram;
     std::int64_t samplesSinceLastHop = 0;
     int hopsSinceLastIntegratedUpdate = 0;
 
     Clock clock;
-    LineSink stageLog;
     StageTimes stageTimes;
     std::chrono::steady_clock::time_point lastStageLogTime;
 
@@ -138,7 +148,6 @@ private:
     std::vector<std::vector<float>> weighted;
     std::vector<std::span<float>> weightedSpans;
     std::vector<double> hopSquares;
-    std::vector<double> rangeScratch;
 };
 
 }  // namespace orvinta

@@ -15,10 +15,6 @@ constexpr double kRangeGateLU = -20.0;
 constexpr double kRangeLowFraction = 0.10;
 constexpr double kRangeHighFraction = 0.95;
 
-double lufsToPower(double lufs) {
-    return std::pow(10.0, (lufs - kLoudnessOffset) / 10.0);
-}
-
 struct GatedMean {
     double sum = 0.0;
     std::size_t count = 0;
@@ -43,6 +39,10 @@ double powerToLUFS(double power) {
         return -std::numeric_limits<double>::infinity();
     }
     return 10.0 * std::log10(power) + kLoudnessOffset;
+}
+
+double lufsToPower(double lufs) {
+    return std::pow(10.0, (lufs - kLoudnessOffset) / 10.0);
 }
 
 double integratedLoudnessLUFS(std::span<const double> blockPowers) {
@@ -83,48 +83,15 @@ double loudnessRangeLU(std::span<const double> windowPowers, std::vector<double>
             scratch.push_back(p);
         }
     }
-    const std::size_t n = scratch.size();
-    if (n < 2) {
+    if (scratch.size() < 2) {
         return 0.0;
     }
 
-    // Loudness grows with power, so the ranks of the powers are the ranks of the loudness
-    // values: pick the four powers the two percentiles need and convert only those.
-    const double lowPosition = static_cast<double>(n - 1) * kRangeLowFraction;
-    const double highPosition = static_cast<double>(n - 1) * kRangeHighFraction;
-    const auto lowLo = static_cast<std::size_t>(std::floor(lowPosition));
-    const auto lowHi = static_cast<std::size_t>(std::ceil(lowPosition));
-    const auto highLo = static_cast<std::size_t>(std::floor(highPosition));
-    const auto highHi = static_cast<std::size_t>(std::ceil(highPosition));
-
-    const auto begin = scratch.begin();
-    const auto at = [&](std::size_t rank) { return begin + static_cast<std::ptrdiff_t>(rank); };
-    // After this, scratch[highLo] holds its rank, everything before it is not larger and
-    // everything after it is not smaller.
-    std::nth_element(begin, at(highLo), scratch.end());
-    const double highLoPower = scratch[highLo];
-    const double highHiPower =
-        highHi == highLo ? highLoPower : *std::min_element(at(highLo + 1), scratch.end());
-    double lowLoPower = highLoPower;
-    if (lowLo < highLo) {
-        std::nth_element(begin, at(lowLo), at(highLo));
-        lowLoPower = scratch[lowLo];
-    }
-    double lowHiPower = lowLoPower;
-    if (lowHi != lowLo) {
-        if (lowHi < highLo) {
-            lowHiPower = *std::min_element(at(lowLo + 1), at(highLo));
-        } else if (lowHi == highLo) {
-            lowHiPower = highLoPower;
-        } else {
-            lowHiPower = highHiPower;
-        }
-    }
-
-    const double low[2] = {powerToLUFS(lowLoPower), powerToLUFS(lowHiPower)};
-    const double high[2] = {powerToLUFS(highLoPower), powerToLUFS(highHiPower)};
-    const double range = percentile(high, highPosition - std::floor(highPosition)) -
-                         percentile(low, lowPosition - std::floor(lowPosition));
+    std::vector<double>& loudness = scratch;
+    std::transform(loudness.begin(), loudness.end(), loudness.begin(), powerToLUFS);
+    std::sort(loudness.begin(), loudness.end());
+    const double range =
+        percentile(loudness, kRangeHighFraction) - percentile(loudness, kRangeLowFraction);
     return range < 0.0 ? 0.0 : range;
 }
 
