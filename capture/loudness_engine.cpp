@@ -7,6 +7,7 @@
 #include <asio/steady_timer.hpp>
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <future>
 #include <stdexcept>
 #include <string>
@@ -48,6 +49,19 @@ struct ProcessingQueue {
         }
     }
 };
+
+// The analyzer's stage timing, one line every 2 s.
+void printStageBreakdown(const LoudnessAnalyzer::StageBreakdown& t) {
+    char line[512];
+    std::snprintf(line, sizeof line,
+                  "[Tessaro] stage breakdown (ms, avg/max per process() call): "
+                  "truePeak=%.2f/%.2f kWeight=%.2f/%.2f ringWrite=%.2f/%.2f "
+                  "hopEval[only calls where a hop fired, %lld/%lld]=%.2f/%.2f",
+                  t.avgTruePeakMs, t.maxTruePeakMs, t.avgKWeightMs, t.maxKWeightMs,
+                  t.avgRingWriteMs, t.maxRingWriteMs, static_cast<long long>(t.hopEvalCallCount),
+                  static_cast<long long>(t.callCount), t.avgHopEvalMs, t.maxHopEvalMs);
+    printLogLine(line);
+}
 
 }  // namespace
 
@@ -131,6 +145,7 @@ void LoudnessEngine::Impl::configure(int channelCount,
     analyzer = positions.size() == static_cast<std::size_t>(channelCount)
                    ? std::make_unique<LoudnessAnalyzer>(std::span(positions))
                    : std::make_unique<LoudnessAnalyzer>(channelCount);
+    analyzer->onStageBreakdown = printStageBreakdown;
     sourceChannelCount = channelCount;
     const TimePoint t = now();
     lastEmitTime = t;
@@ -165,8 +180,7 @@ void LoudnessEngine::Impl::process(const ChannelBuffers& buffers, bool synthetic
         return;
     }
     const TimePoint t0 = now();
-    LoudnessSnapshot snapshot = analyzer->process(buffers);
-    snapshot.generation = snapshotGeneration;
+    const LoudnessSnapshot& snapshot = analyzer->process(buffers);
     const TimePoint t1 = now();
     const double processMs = timing::millisecondsBetween(t0, t1);
     window.maxProcessMs = std::max(window.maxProcessMs, processMs);
@@ -186,7 +200,10 @@ void LoudnessEngine::Impl::process(const ChannelBuffers& buffers, bool synthetic
     if (timing::mayEmit(t, lastEmitTime)) {
         lastEmitTime = t;
         if (engine.onSnapshot) {
-            engine.onSnapshot(snapshot);
+            // Only a snapshot that goes out is copied, and the copy carries the generation.
+            LoudnessSnapshot published = snapshot;
+            published.generation = snapshotGeneration;
+            engine.onSnapshot(published);
         }
     }
     if (instrumentation.onProcessed) {
