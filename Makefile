@@ -5,11 +5,13 @@ BUILD_DIR   ?= build
 RELEASE_DIR := $(BUILD_DIR)/release
 ASAN_DIR    := $(BUILD_DIR)/asan
 TSAN_DIR    := $(BUILD_DIR)/tsan
+FUZZ_DIR    := $(BUILD_DIR)/fuzz
+FUZZ_TARGETS := audio_format_converter_fuzz loudness_analyzer_fuzz
 # Warnings are errors in CI; on a developer's machine they stay warnings.
 WERROR      ?= $(if $(CI),ON,OFF)
 CMAKE_FLAGS := -G Ninja -DORVINTA_WERROR=$(WERROR)
 
-.PHONY: all deps build run test test-release test-asan test-tsan bench clean
+.PHONY: all deps build run test test-release test-asan test-tsan fuzz-build test-fuzz fuzz bench clean
 
 all: build
 
@@ -23,7 +25,7 @@ build: deps
 run: build
 	$(RELEASE_DIR)/app/orvinta
 
-test: deps test-release test-asan test-tsan
+test: deps test-release test-asan test-tsan test-fuzz
 
 test-release: build
 	cd $(RELEASE_DIR) && ctest --output-on-failure
@@ -41,6 +43,27 @@ test-tsan: deps
 		-DORVINTA_SANITIZE=thread -DORVINTA_WITH_QT=OFF -DORVINTA_BUILD_BENCH=OFF
 	cmake --build $(TSAN_DIR)
 	cd $(TSAN_DIR) && ctest --output-on-failure -L capture
+
+# The libFuzzer targets (clang, ASan + UBSan, no Qt) in a tree of their own.
+fuzz-build: deps
+	cmake -S . -B $(FUZZ_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_CXX_COMPILER=clang++ -DORVINTA_FUZZ=ON
+	cmake --build $(FUZZ_DIR)
+
+# Each target for FUZZ_SECONDS on the committed seed corpus. New inputs go to $(FUZZ_DIR)/corpus,
+# crashes to $(FUZZ_DIR)/crash-*; the committed corpus is only read.
+FUZZ_SECONDS ?= 20
+test-fuzz: fuzz-build
+	@set -e; for target in $(FUZZ_TARGETS); do \
+		mkdir -p $(FUZZ_DIR)/corpus/$$target; \
+		echo "$$target: $(FUZZ_SECONDS) s"; \
+		$(FUZZ_DIR)/tests/fuzz/$$target -max_total_time=$(FUZZ_SECONDS) -timeout=30 \
+			-rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/ \
+			$(FUZZ_DIR)/corpus/$$target tests/fuzz/corpus/$$target; \
+	done
+
+fuzz:
+	$(MAKE) test-fuzz FUZZ_SECONDS=300
 
 bench: build
 	$(RELEASE_DIR)/bench/analyzer_bench
