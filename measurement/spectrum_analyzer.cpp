@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <mutex>
 
 namespace orvinta {
@@ -50,6 +51,13 @@ double powerOfBin(const fftwf_complex* spectrum, int k, int half) {
 // 10 log10(m / N^2 + 1e-12), through log2, which is the cheaper of the two in the C library.
 float levelDB(double power, double normaliser) {
     constexpr double kTenLog10Of2 = 3.0102999566398120;
+    // Samples near the top of the float range overflow the single-precision transform into
+    // infinities and not-a-numbers; such a bin reads a level above anything finite samples
+    // give, rather than spoiling the row with not-a-numbers.
+    constexpr float kOverflowLevelDB = 800.0f;
+    if (!(power <= std::numeric_limits<double>::max())) {
+        return kOverflowLevelDB;
+    }
     return static_cast<float>(kTenLog10Of2 * std::log2(power / normaliser + kLevelFloor));
 }
 
