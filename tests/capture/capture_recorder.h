@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,78 +19,67 @@
 
 namespace orvinta::testing {
 
+using std::chrono::milliseconds;
+constexpr milliseconds kWait{10000};
+
 // Collects what a capture source delivers, from its delivery thread, for a test thread to wait
 // on and inspect.
 class CaptureRecorder {
 public:
     void attach(AudioCaptureSource& source) {
         source.onBuffer = [this](ChannelBuffers&& block) {
-            std::lock_guard lock(mutex_);
+            const std::lock_guard lock(mutex_);
+            frames_ += block.empty() ? 0 : block.front().size();
             blocks_.push_back(std::move(block));
             changed_.notify_all();
         };
         source.onError = [this](std::exception_ptr error) {
-            std::lock_guard lock(mutex_);
+            const std::lock_guard lock(mutex_);
             errors_.push_back(error);
             changed_.notify_all();
         };
         source.onFormatInfo = [this](const AudioFormatInfo& info) {
-            std::lock_guard lock(mutex_);
+            const std::lock_guard lock(mutex_);
             formats_.push_back(info);
         };
     }
 
     // Waits until at least `frames` more frames than now have arrived; false on timeout.
-    bool waitForMoreFrames(std::size_t frames,
-                           std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    bool waitForMoreFrames(std::size_t frames, milliseconds timeout = kWait) {
         std::unique_lock lock(mutex_);
-        const std::size_t target = framesLocked() + frames;
-        return changed_.wait_for(lock, timeout, [&] { return framesLocked() >= target; });
+        const std::size_t target = frames_ + frames;
+        return changed_.wait_for(lock, timeout, [&] { return frames_ >= target; });
     }
-
-    bool waitForError(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    bool waitForError(milliseconds timeout = kWait) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, timeout, [&] { return !errors_.empty(); });
     }
 
-    std::vector<ChannelBuffers> blocks() const {
-        std::lock_guard lock(mutex_);
-        return blocks_;
-    }
-    std::size_t blockCount() const {
-        std::lock_guard lock(mutex_);
-        return blocks_.size();
-    }
-    std::vector<std::exception_ptr> errors() const {
-        std::lock_guard lock(mutex_);
-        return errors_;
-    }
-    std::vector<AudioFormatInfo> formats() const {
-        std::lock_guard lock(mutex_);
-        return formats_;
-    }
+    std::vector<ChannelBuffers> blocks() const { return locked(blocks_); }
+    std::size_t blockCount() const { return locked(blocks_).size(); }
+    std::vector<std::exception_ptr> errors() const { return locked(errors_); }
+    std::vector<AudioFormatInfo> formats() const { return locked(formats_); }
     void clearBlocks() {
-        std::lock_guard lock(mutex_);
+        const std::lock_guard lock(mutex_);
         blocks_.clear();
     }
 
 private:
-    std::size_t framesLocked() const {
-        std::size_t frames = 0;
-        for (const auto& block : blocks_) {
-            frames += block.empty() ? 0 : block.front().size();
-        }
-        return frames;
+    template <typename T>
+    T locked(const T& value) const {
+        const std::lock_guard lock(mutex_);
+        return value;
     }
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
+    std::size_t frames_ = 0;
     std::vector<ChannelBuffers> blocks_;
     std::vector<std::exception_ptr> errors_;
     std::vector<AudioFormatInfo> formats_;
 };
 
-// The momentary loudness (400 ms) of the last 400 ms of the blocks, measured by libebur128.
+// The momentary loudness of the last 400 ms of the blocks, measured by libebur128.
 inline double momentaryLoudnessOfLast400ms(const std::vector<ChannelBuffers>& blocks) {
     constexpr std::size_t kFrames = 19200;
     if (blocks.empty() || blocks.front().empty()) {
@@ -115,72 +104,57 @@ inline double momentaryLoudnessOfLast400ms(const std::vector<ChannelBuffers>& bl
     return loudness;
 }
 
-// Runs a LoudnessEngine and keeps what a test needs of it: the frames of real (not injected)
-// audio it analysed and the momentary loudness of its latest snapshot.
+// BS.1770: a full-scale 1 kHz sine reads -3.01 LUFS per channel; channels add by power.
+inline double sineLoudness(double peak, double channels) {
+    return 20.0 * std::log10(peak) + 10.0 * std::log10(channels) - 3.0103;
+}
+
+// Polls `condition` every 10 ms for at most `timeout`.
+inline bool eventually(const std::function<bool()>& condition, milliseconds timeout = kWait) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    return true;
+}
+
+// Runs a LoudnessEngine on a source and keeps its latest snapshot and how many came.
 class EngineProbe {
 public:
-    EngineProbe() {
-        LoudnessEngine::Instrumentation hooks;
-        hooks.onProcessed = [this](const ChannelBuffers& buffers, bool synthetic) {
-            if (synthetic || buffers.empty()) {
-                return;
-            }
-            std::lock_guard lock(mutex_);
-            realFrames_ += buffers.front().size();
-            changed_.notify_all();
-        };
-        engine = LoudnessEngine::create(std::move(hooks));
+    EngineProbe() : engine(LoudnessEngine::create()) {
         engine->onSnapshot = [this](const LoudnessSnapshot& snapshot) {
-            std::lock_guard lock(mutex_);
-            momentaryLUFS_ = snapshot.momentaryLUFS;
-        };
-        engine->onError = [this](std::exception_ptr error) {
-            std::lock_guard lock(mutex_);
-            errors_.push_back(error);
+            const std::lock_guard lock(mutex_);
+            latest_ = snapshot;
+            ++count_;
         };
     }
     ~EngineProbe() { engine->stop(); }
     EngineProbe(const EngineProbe&) = delete;
     EngineProbe& operator=(const EngineProbe&) = delete;
 
-    // Waits until the engine has analysed `frames` more frames of real audio than now.
-    bool waitForMoreRealFrames(std::size_t frames,
-                               std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-        std::unique_lock lock(mutex_);
-        const std::size_t target = realFrames_ + frames;
-        return changed_.wait_for(lock, timeout, [&] { return realFrames_ >= target; });
+    LoudnessSnapshot latest() const {
+        const std::lock_guard lock(mutex_);
+        return latest_;
     }
-    double momentaryLUFS() const {
-        std::lock_guard lock(mutex_);
-        return momentaryLUFS_;
+    std::size_t count() const {
+        const std::lock_guard lock(mutex_);
+        return count_;
     }
-    std::size_t errorCount() const {
-        std::lock_guard lock(mutex_);
-        return errors_.size();
+    // Waits until the momentary loudness reads `lufs` within 0.2 LU.
+    bool readsMomentary(double lufs) const {
+        return eventually([&] { return std::abs(latest().momentaryLUFS - lufs) < 0.2; });
     }
 
     std::shared_ptr<LoudnessEngine> engine;
 
 private:
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::size_t realFrames_ = 0;
-    double momentaryLUFS_ = -HUGE_VAL;
-    std::vector<std::exception_ptr> errors_;
+    LoudnessSnapshot latest_;
+    std::size_t count_ = 0;
 };
-
-// Polls `condition` every 10 ms for at most `timeout`.
-inline bool eventually(const std::function<bool()>& condition,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return condition();
-}
 
 // The error's message, whatever its type.
 inline std::string messageOf(const std::exception_ptr& error) {

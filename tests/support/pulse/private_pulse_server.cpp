@@ -62,19 +62,6 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& overrid
 
 // Starts a program with the given standard streams (-1: /dev/null); returns its pid.
 pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
-            int stdinFd, int stdoutFd, int stderrFd);
-
-// The same for a long-running child (the daemon, players, recorders): it is killed when the
-// thread that started it ends, so a crashed or killed test leaves no daemon behind.
-pid_t spawnTiedToUs(std::vector<std::string> arguments, const std::vector<std::string>& environment,
-                    int stdinFd) {
-    if (access("/usr/bin/setpriv", X_OK) == 0) {
-        arguments.insert(arguments.begin(), {"/usr/bin/setpriv", "--pdeathsig", "KILL", "--"});
-    }
-    return spawn(arguments, environment, stdinFd, -1, -1);
-}
-
-pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
             int stdinFd, int stdoutFd, int stderrFd) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -87,18 +74,17 @@ pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::st
                                              target == 0 ? O_RDONLY : O_WRONLY, 0);
         }
     }
-    std::vector<char*> argv;
-    argv.reserve(arguments.size() + 1);
-    for (const auto& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    envp.reserve(environment.size() + 1);
-    for (const auto& variable : environment) {
-        envp.push_back(const_cast<char*>(variable.c_str()));
-    }
-    envp.push_back(nullptr);
+    const auto pointers = [](const std::vector<std::string>& texts) {
+        std::vector<char*> result;
+        result.reserve(texts.size() + 1);
+        for (const auto& text : texts) {
+            result.push_back(const_cast<char*>(text.c_str()));
+        }
+        result.push_back(nullptr);
+        return result;
+    };
+    std::vector<char*> argv = pointers(arguments);
+    std::vector<char*> envp = pointers(environment);
     pid_t pid = -1;
     const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -106,6 +92,16 @@ pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::st
         throw std::runtime_error("cannot start " + arguments[0] + ": " + std::strerror(error));
     }
     return pid;
+}
+
+// The same for a long-running child (the daemon, players, recorders): it is killed when the
+// thread that started it ends, so a crashed or killed test leaves no daemon behind.
+pid_t spawnTiedToUs(std::vector<std::string> arguments, const std::vector<std::string>& environment,
+                    int stdinFd) {
+    if (access("/usr/bin/setpriv", X_OK) == 0) {
+        arguments.insert(arguments.begin(), {"/usr/bin/setpriv", "--pdeathsig", "KILL", "--"});
+    }
+    return spawn(arguments, environment, stdinFd, -1, -1);
 }
 
 int waitForExit(pid_t pid) {
@@ -199,13 +195,6 @@ PrivatePulseServer::Options PrivatePulseServer::onlyMonitor() {
     return options;
 }
 
-PrivatePulseServer::Options PrivatePulseServer::noSink() {
-    Options options;
-    options.withSpeakers = false;
-    options.microphone = Microphone::standalone;
-    return options;
-}
-
 PrivatePulseServer::PrivatePulseServer() : PrivatePulseServer(Options()) {}
 
 PrivatePulseServer::PrivatePulseServer(Options options) : options_(std::move(options)) {
@@ -238,8 +227,10 @@ PrivatePulseServer::~PrivatePulseServer() {
 
 void PrivatePulseServer::writeConfiguration() const {
     std::ofstream file(directory_ / "server.pa");
-    const std::string micChannels = std::to_string(options_.microphoneChannels);
     const std::string micRate = std::to_string(options_.microphoneRate);
+    const std::string micMap = options_.microphoneChannelMap.empty()
+                                   ? ""
+                                   : " channel_map=" + options_.microphoneChannelMap;
     if (options_.withSpeakers) {
         file << "load-module module-null-sink sink_name=" << kSpeakers
              << " rate=48000 format=float32le channels=2"
@@ -249,11 +240,9 @@ void PrivatePulseServer::writeConfiguration() const {
         case Microphone::remapped:
             file << "load-module module-null-sink sink_name=" << kMicrophoneFeed
                  << " rate=" << micRate << " format=" << options_.microphoneFormat
-                 << " channels=" << micChannels
-                 << " sink_properties=device.description=Microphone_feed\n";
+                 << " channels=" << options_.microphoneChannels << micMap << "\n";
             file << "load-module module-remap-source source_name=" << kMicrophone
-                 << " master=" << kMicrophoneFeed << ".monitor"
-                 << " source_properties=device.description=Microphone\n";
+                 << " master=" << kMicrophoneFeed << ".monitor" << micMap << "\n";
             break;
         case Microphone::standalone:
             file << "load-module module-sine-source source_name=" << kMicrophone
@@ -391,6 +380,14 @@ void PrivatePulseServer::kill() {
     }
 }
 
+void PrivatePulseServer::pause() {
+    ::kill(daemonPid_, SIGSTOP);
+}
+
+void PrivatePulseServer::resume() {
+    ::kill(daemonPid_, SIGCONT);
+}
+
 std::string PrivatePulseServer::pactl(const std::vector<std::string>& arguments) const {
     int out[2];
     int err[2];
@@ -433,7 +430,7 @@ std::string PrivatePulseServer::pactl(const std::vector<std::string>& arguments)
 }
 
 void PrivatePulseServer::playSine(const std::string& sinkName, int channels, unsigned rate,
-                                  double peak, double frequencyHz) {
+                                  double peak, int onlyChannel, const std::string& channelMap) {
     const std::string clientName =
         "orvinta-test-sine-" + std::to_string(players_.size() + 1) + "-" + std::to_string(getpid());
     int sockets[2];
@@ -444,13 +441,22 @@ void PrivatePulseServer::playSine(const std::string& sinkName, int channels, uns
     player->socket = sockets[0];
     // A quarter second of buffer keeps the sine free of underruns on a busy machine; the level
     // it plays is then exactly the level that was asked for.
+    std::vector<std::string> arguments = {"pacat",
+                                          "--playback",
+                                          "--raw",
+                                          "--server=" + serverAddress(),
+                                          "--device=" + sinkName,
+                                          "--format=float32le",
+                                          "--rate=" + std::to_string(rate),
+                                          "--channels=" + std::to_string(channels),
+                                          "--latency-msec=250",
+                                          "--volume=65536",
+                                          "--client-name=" + clientName};
+    if (!channelMap.empty()) {
+        arguments.push_back("--channel-map=" + channelMap);
+    }
     try {
-        player->pid = spawnTiedToUs(
-            {"pacat", "--playback", "--raw", "--server=" + serverAddress(), "--device=" + sinkName,
-             "--format=float32le", "--rate=" + std::to_string(rate),
-             "--channels=" + std::to_string(channels), "--latency-msec=250", "--volume=65536",
-             "--client-name=" + clientName, "--stream-name=sine"},
-            clientEnvironment(), sockets[1]);
+        player->pid = spawnTiedToUs(arguments, clientEnvironment(), sockets[1]);
     } catch (...) {
         close(sockets[1]);
         throw;
@@ -458,7 +464,7 @@ void PrivatePulseServer::playSine(const std::string& sinkName, int channels, uns
     close(sockets[1]);
 
     player->writer = std::thread([socket = player->socket, stopping = &player->stopping, channels,
-                                  rate, peak, frequencyHz] {
+                                  rate, peak, onlyChannel] {
         constexpr std::size_t kFrames = 1024;
         std::vector<float> samples(kFrames * static_cast<std::size_t>(channels));
         std::uint64_t frame = 0;
@@ -467,10 +473,10 @@ void PrivatePulseServer::playSine(const std::string& sinkName, int channels, uns
                 // The phase restarts every second, so it never loses precision.
                 const double t = static_cast<double>(frame % rate) / rate;
                 const auto value =
-                    static_cast<float>(peak * std::sin(2.0 * std::numbers::pi * frequencyHz * t));
+                    static_cast<float>(peak * std::sin(2.0 * std::numbers::pi * 1000.0 * t));
                 for (int c = 0; c < channels; ++c) {
                     samples[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
-                        value;
+                        onlyChannel < 0 || c == onlyChannel ? value : 0.0f;
                 }
             }
             const char* bytes = reinterpret_cast<const char*>(samples.data());
@@ -500,13 +506,13 @@ void PrivatePulseServer::playSine(const std::string& sinkName, int channels, uns
     throw std::runtime_error("the sine player did not connect to " + sinkName);
 }
 
-void PrivatePulseServer::playSineIntoMicrophone(double peak, double frequencyHz) {
+void PrivatePulseServer::playSineIntoMicrophone(double peak, int onlyChannel) {
     playSine(kMicrophoneFeed, options_.microphoneChannels, options_.microphoneRate, peak,
-             frequencyHz);
+             onlyChannel, options_.microphoneChannelMap);
 }
 
-void PrivatePulseServer::playSineIntoSpeakers(double peak, double frequencyHz) {
-    playSine(kSpeakers, 2, 48000, peak, frequencyHz);
+void PrivatePulseServer::playSineIntoSpeakers(double peak) {
+    playSine(kSpeakers, 2, 48000, peak);
 }
 
 void PrivatePulseServer::stopPlayback() {
