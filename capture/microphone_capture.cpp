@@ -258,22 +258,17 @@ void MicrophoneCapture::Impl::reportFailure(const PulseError& error) {
 
 void MicrophoneCapture::Impl::streamStateChanged(pa_stream* s, void* userdata) {
     auto* self = static_cast<Impl*>(userdata);
-    self->connection->signal();
-    if (s != self->stream || pa_stream_get_state(s) != PA_STREAM_FAILED || !self->delivering) {
+    const int lost = self->connection->streamLostItsDevice(s, self->stream, self->delivering);
+    if (lost == PA_OK) {
         return;
     }
-    // A dying server fails the context too; that failure is reported on its own.
-    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(self->connection->context()))) {
-        return;
-    }
-    // The recorded device went away ("Entity killed"): follow the new default input, if any.
-    self->lostStreamError = pa_context_errno(self->connection->context());
-    PulseConnection::releaseStream(self->stream);
+    // Follow the new default input, unless streams keep failing before delivering anything.
+    self->lostStreamError = lost;
     if (++self->consecutiveStreamFailures > kMaxConsecutiveStreamFailures) {
-        self->reportFailure(PulseError(self->lostStreamError));
-        return;
+        self->reportFailure(PulseError(lost));
+    } else {
+        self->followDefaultInput();
     }
-    self->followDefaultInput();
 }
 
 void MicrophoneCapture::Impl::watchdogFired(pa_mainloop_api* api, pa_time_event* event,

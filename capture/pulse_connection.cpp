@@ -444,6 +444,17 @@ void PulseConnection::releaseStream(pa_stream*& stream) {
     stream = nullptr;
 }
 
+int PulseConnection::streamLostItsDevice(pa_stream* changed, pa_stream*& current, bool active) {
+    signal();
+    if (changed != current || !active || pa_stream_get_state(changed) != PA_STREAM_FAILED ||
+        !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
+        return PA_OK;
+    }
+    const int error = pa_context_errno(context_);
+    releaseStream(current);
+    return error == PA_OK ? PA_ERR_KILLED : error;
+}
+
 pa_time_event* PulseConnection::startTimer(pa_usec_t usec, pa_time_event_cb_t fired,
                                            void* userdata) {
     return pa_context_rttime_new(context_, pa_rtclock_now() + usec, fired, userdata);

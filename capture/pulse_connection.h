@@ -138,6 +138,11 @@ public:
     // With the lock held: detaches the callbacks, disconnects and unreferences; sets it null.
     // Sends the disconnect and returns at once, whether or not the server answers.
     static void releaseStream(pa_stream*& stream);
+    // From a record stream's state callback, for `current`, the stream a source records while
+    // `active`. Wakes the waiters. When `current` failed on its own while the connection stays up
+    // (its device went away, "Entity killed"; a dying server fails the context too, and that goes
+    // to onConnectionLost), releases it and returns the server's error; otherwise PA_OK.
+    int streamLostItsDevice(pa_stream* changed, pa_stream*& current, bool active);
     // With the lock held: a one-shot timer on the mainloop thread after `usec`; cancelTimer
     // frees a timer that has not fired (the callback frees its own with the api) and nulls it.
     pa_time_event* startTimer(pa_usec_t usec, pa_time_event_cb_t fired, void* userdata);

@@ -293,22 +293,17 @@ void SystemAudioCapture::Impl::reportFailure(const PulseError& error) {
 
 void SystemAudioCapture::Impl::streamStateChanged(pa_stream* s, void* userdata) {
     auto* self = static_cast<Impl*>(userdata);
-    self->connection->signal();
-    if (s != self->stream || pa_stream_get_state(s) != PA_STREAM_FAILED || self->isStopped) {
+    const int lost = self->connection->streamLostItsDevice(s, self->stream, !self->isStopped);
+    if (lost == PA_OK) {
         return;
     }
-    // A dying server fails the context too; that failure is reported on its own.
-    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(self->connection->context()))) {
-        return;
-    }
-    // The recorded sink vanished ("Entity killed"): follow the new default sink, if any.
-    self->lostStreamError = pa_context_errno(self->connection->context());
-    PulseConnection::releaseStream(self->stream);
+    // Follow the new default sink, unless streams keep failing before delivering anything.
+    self->lostStreamError = lost;
     if (++self->consecutiveStreamFailures > kMaxConsecutiveStreamFailures) {
-        self->reportFailure(PulseError(self->lostStreamError));
-        return;
+        self->reportFailure(PulseError(lost));
+    } else {
+        self->followDefaultSink();
     }
-    self->followDefaultSink();
 }
 
 void SystemAudioCapture::Impl::streamReadable(pa_stream* s, std::size_t, void* userdata) {

@@ -16,8 +16,9 @@ namespace orvinta {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::CaptureRecorder;
+using testing::EngineProbe;
 using testing::PrivatePulseServer;
+using testing::sineLoudness;
 
 // Both sources against one server, as the application runs them.
 class PulseSources : public ::testing::Test {
@@ -32,22 +33,14 @@ protected:
 };
 
 TEST_F(PulseSources, HungServerNeverHoldsUpStopAndAStartGivesUp) {
-    auto microphone = std::make_unique<MicrophoneCapture>();
-    auto system = std::make_unique<SystemAudioCapture>();
-    CaptureRecorder microphoneRecorder;
-    CaptureRecorder systemRecorder;
-    microphoneRecorder.attach(*microphone);
-    systemRecorder.attach(*system);
-    microphone->start();
-    system->start();
-    ASSERT_TRUE(microphoneRecorder.waitForMoreFrames(4800));
-    ASSERT_TRUE(systemRecorder.waitForMoreFrames(4800));
+    auto microphone = std::make_unique<EngineProbe>(std::make_shared<MicrophoneCapture>());
+    auto system = std::make_unique<EngineProbe>(std::make_shared<SystemAudioCapture>());
+    ASSERT_TRUE(microphone->reads(sineLoudness(0.1, 2)));
+    ASSERT_TRUE(system->reads(sineLoudness(0.1, 2)));
 
     server.pause();
-    // stop() and the destructor run on the UI thread: a hang check, not a timing.
+    // stop() and the destructors run on the UI thread: a hang check, not a timing.
     auto stopped = std::async(std::launch::async, [&] {
-        microphone->stop();
-        system->stop();
         microphone.reset();
         system.reset();
     });
@@ -74,14 +67,8 @@ TEST_F(PulseSources, HungServerNeverHoldsUpStopAndAStartGivesUp) {
     ASSERT_EQ(systemStatus, std::future_status::ready);
     EXPECT_TRUE(microphoneStart.get());
     EXPECT_TRUE(systemStart.get());
-
     // The server recovers, and so does capture.
-    MicrophoneCapture again;
-    CaptureRecorder recorder;
-    recorder.attach(again);
-    again.start();
-    EXPECT_TRUE(recorder.waitForMoreFrames(4800));
-    again.stop();
+    EXPECT_TRUE(EngineProbe(std::make_shared<MicrophoneCapture>()).reads(sineLoudness(0.1, 2)));
 }
 
 struct Usage {

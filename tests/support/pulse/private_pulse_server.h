@@ -61,8 +61,8 @@ public:
     // fail on their own and are reaped by stopPlayback().
     void kill();
     // SIGSTOP / SIGCONT: a server that hangs, its sockets open, answering nothing.
-    void pause();
-    void resume();
+    void pause() const;
+    void resume() const;
     bool isRunning() const { return daemonPid_ > 0; }
 
     // "unix:<dir>/runtime/pulse/native"; valid before start() and after stop().
@@ -105,7 +105,6 @@ private:
 
     void writeConfiguration() const;
     std::vector<std::string> clientEnvironment() const;
-    std::string daemonLog() const;
 
     Options options_;
     std::filesystem::path directory_;
