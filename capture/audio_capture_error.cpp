@@ -14,16 +14,16 @@ std::string describe(AudioCaptureError::Kind kind, const std::string& text) {
         case Kind::noAudioDelivered:
             return text;
         case Kind::permissionDenied:
-            return "Microphone or Screen & System Audio Recording permission is required. Please "
-                   "grant it under System Settings > Privacy & Security.";
+            // On Linux the sound server itself decides who may record; there is no separate
+            // privacy setting to grant.
+            return "The sound server (PulseAudio or PipeWire) refused to let this application "
+                   "record. Make sure the sound server runs in your own user session, then press "
+                   "Start again.";
         case Kind::noDisplayAvailable:
-            return "No capturable display was found.";
-        case Kind::unsupportedOSVersion:
-            return "System audio capture requires macOS 14 or later.";
+            return "No output device to listen to. Connect or enable one in your sound settings.";
         case Kind::noInputDeviceAvailable:
-            return "No microphone or audio input device is currently available. Check System "
-                   "Settings > Sound > Input (or reconnect your microphone/audio interface), then "
-                   "press Start again.";
+            return "No microphone or audio input device is available. Connect one or enable it "
+                   "in your sound settings, then press Start again.";
     }
     return text;
 }
@@ -47,10 +47,6 @@ AudioCaptureError AudioCaptureError::permissionDenied() {
 
 AudioCaptureError AudioCaptureError::noDisplayAvailable() {
     return AudioCaptureError(Kind::noDisplayAvailable, {});
-}
-
-AudioCaptureError AudioCaptureError::unsupportedOSVersion() {
-    return AudioCaptureError(Kind::unsupportedOSVersion, {});
 }
 
 AudioCaptureError AudioCaptureError::noInputDeviceAvailable() {

@@ -13,8 +13,7 @@ public:
         streamSetupFailed,
         noAudioDelivered,
         permissionDenied,
-        noDisplayAvailable,
-        unsupportedOSVersion,
+        noDisplayAvailable,  // the system-audio source found no output device
         noInputDeviceAvailable,
     };
 
@@ -22,7 +21,6 @@ public:
     static AudioCaptureError noAudioDelivered(std::string text);
     static AudioCaptureError permissionDenied();
     static AudioCaptureError noDisplayAvailable();
-    static AudioCaptureError unsupportedOSVersion();
     static AudioCaptureError noInputDeviceAvailable();
 
     Kind kind() const { return kind_; }

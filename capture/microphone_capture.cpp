@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <exception>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -11,64 +11,40 @@
 #include "capture/audio_format_converter.h"
 #include "capture/fixed_block_splitter.h"
 #include "capture/pulse_connection.h"
+#include "capture/system_audio_diagnostics.h"
 #include "measurement/console_log.h"
 
 // The default input device is the sound server's default source. The server is asked for the
-// source's own sample spec, so it records without converting; our converter turns every chunk
-// into 48 000 Hz float and the splitter cuts the result into 960-frame blocks.
+// source's own sample spec and channel map, so it records without converting; our converter
+// turns every chunk into 48 000 Hz float and the splitter cuts the result into 960-frame blocks.
 //
-// Threads: start() and stop() run on their callers' threads and take the mainloop lock; the
-// stream callbacks, the converter, the splitter and onBuffer/onError run on the connection's
-// mainloop thread with that lock held. Because stop() takes the lock and clears `delivering`,
-// no callback runs once stop() has returned.
-// The connection's thread is joined when the source is destroyed or started again, so neither may
-// happen from inside one of the source's own callbacks.
+// The source follows the default input: when the default source changes, or the recorded one
+// goes away, a new stream is connected to the new default source, in the first stream's sample
+// spec and channel map (the server converts), so the converter and the analyzer's layout carry
+// over. A default that falls back to a monitor is system audio, never followed.
+//
+// Threads: start() and stop() run on their callers' threads and take the mainloop lock, which
+// the mainloop thread releases while it waits for the server, so neither waits on a hung server
+// beyond the connection's own timeouts. The stream callbacks, the watchdog, the converter, the
+// splitter and onBuffer/onError run on the connection's mainloop thread with that lock held.
+// Because stop() takes the lock and clears `delivering`, no callback runs once stop() has
+// returned. The connection's thread is joined when the source is destroyed or started again, so
+// neither may happen from inside one of the source's own callbacks.
 
 namespace orvinta {
 
 namespace {
 
-using namespace std::chrono_literals;
+constexpr std::chrono::milliseconds kFormatQueryTimeout{1000};
+// Streams that fail one after another without delivering anything before we give up following.
+constexpr int kMaxConsecutiveStreamFailures = 3;
 
-constexpr auto kConnectTimeout = 3s;
-constexpr auto kQueryTimeout = 2s;
-constexpr auto kStreamTimeout = 5s;
-constexpr auto kFormatQueryTimeout = 1s;
-constexpr pa_usec_t kFragmentUsec = 20'000;
-constexpr const char* kClientName = "Orvinta";
-
-// The default source, when it is a real input device: none when the server names no default
-// source, the source cannot be read, or it is the monitor of an output device (PulseAudio falls
-// back to a monitor when the machine has no input; metering that as a microphone would show
-// system audio).
-std::optional<PulseSourceDescription> defaultInputDevice(PulseConnection& connection,
-                                                         std::chrono::milliseconds timeout,
-                                                         bool explain) {
-    const auto say = [explain](const std::string& line) {
-        if (explain) {
-            printLogLine(line);
-        }
-    };
-    const auto defaults = connection.serverDefaults(timeout);
-    if (!defaults || defaults->defaultSourceName.empty()) {
-        say("[Tessaro] MicrophoneCapture: the sound server names no default input device");
-        return std::nullopt;
-    }
-    auto source = connection.sourceByName(defaults->defaultSourceName, timeout);
-    if (!source) {
-        say("[Tessaro] MicrophoneCapture: default input device " + defaults->defaultSourceName +
-            " cannot be read");
-        return std::nullopt;
-    }
-    if (source->isMonitor) {
-        say("[Tessaro] MicrophoneCapture: default input device " + source->name +
-            " is the monitor of an output device, not a microphone");
-        return std::nullopt;
-    }
-    if (source->sampleSpec.channels == 0 || source->sampleSpec.rate == 0) {
-        return std::nullopt;
-    }
-    return source;
+// Whether a device can be metered as a microphone: a real input with channels and a rate.
+// PulseAudio falls back to a monitor when the machine has no input; metering that as a
+// microphone would show system audio.
+bool isInputDevice(const std::optional<PulseRecordDevice>& device) {
+    return device && !device->isMonitor && device->sampleSpec.channels > 0 &&
+           device->sampleSpec.rate > 0;
 }
 
 }  // namespace
@@ -82,25 +58,42 @@ struct MicrophoneCapture::Impl {
     // Stops and closes the connection; never on the mainloop thread (it joins that thread).
     void teardown();
 
+    // All below run with the mainloop lock held.
+    pa_stream* connectStream(const std::string& sourceName, int& error);
+    void followDefaultInput();
+    void switchTo(const PulseRecordDevice& device);
+    void reportFailure(const PulseError& error);
+
     static void streamStateChanged(pa_stream* stream, void* userdata);
     static void streamReadable(pa_stream* stream, std::size_t bytes, void* userdata);
+    static void watchdogFired(pa_mainloop_api* api, pa_time_event* event, const struct timeval*,
+                              void* userdata);
     void deliverChunk(const void* data, std::size_t bytes);
-    void reportFailure(int code);
-    void detachStream();
 
     MicrophoneCapture& owner;
     // Read by any thread; written by start() before delivery begins.
     std::atomic<int> channelCount{2};
+    // Written by start() before it returns; read by the engine after it returned.
+    std::vector<ChannelPosition> channelPositions;
 
     std::unique_ptr<PulseConnection> connection;
     // Guarded by the mainloop lock.
     pa_stream* stream = nullptr;
+    std::string targetSourceName;
     bool delivering = false;
     bool failureReported = false;
+    int lostStreamError = PA_OK;
+    int consecutiveStreamFailures = 0;
+    pa_time_event* watchdog = nullptr;
+    long chunksReceived = 0;
+    long chunksConverted = 0;
+    std::optional<std::string> lastConversionFailureReason;
 
     // Used on the mainloop thread only (created by start() before the stream connects).
     std::unique_ptr<AudioFormatConverter> converter;
     std::optional<FixedBlockSplitter> splitter;
+    pa_sample_spec recordSpec{};
+    pa_channel_map recordMap{};
     PcmFormat inputFormat;
     std::size_t frameBytes = 0;
 };
@@ -110,7 +103,7 @@ void MicrophoneCapture::Impl::start() {
 
     // Linux has no microphone-permission service; whether the server accepts us stands in for it.
     try {
-        connection = std::make_unique<PulseConnection>(kClientName, kConnectTimeout);
+        connection = std::make_unique<PulseConnection>(kPulseClientName, kPulseConnectTimeout);
     } catch (const PulseError& error) {
         if (error.code() == PA_ERR_ACCESS) {
             printLogLine("[Tessaro] MicrophoneCapture: authorizationStatus = denied");
@@ -122,84 +115,82 @@ void MicrophoneCapture::Impl::start() {
         }
         printLogLine("[Tessaro] MicrophoneCapture: cannot reach the sound server: " +
                      error.serverText());
-        throw AudioCaptureError::noInputDeviceAvailable();
+        // Its text names the server and how to start it.
+        throw;
     }
     printLogLine("[Tessaro] MicrophoneCapture: authorizationStatus = authorized");
 
-    std::optional<PulseSourceDescription> device;
-    {
-        PulseConnection::Lock lock(*connection);
-        device = defaultInputDevice(*connection, kQueryTimeout, true);
-    }
+    PulseConnection::Lock lock(*connection);
+    const auto device = connection->device(PulseDeviceKind::source, {}, kPulseQueryTimeout);
     if (!device) {
-        throw AudioCaptureError::noInputDeviceAvailable();
+        printLogLine("[Tessaro] MicrophoneCapture: the sound server names no default input device");
+    } else if (device->isMonitor) {
+        printLogLine("[Tessaro] MicrophoneCapture: default input device " + device->name +
+                     " is the monitor of an output device, not a microphone");
     }
-
-    const pa_sample_spec deviceSpec = device->sampleSpec;
-    channelCount.store(deviceSpec.channels, std::memory_order_relaxed);
-    converter = std::make_unique<AudioFormatConverter>(std::max<int>(deviceSpec.channels, 1));
-    splitter.emplace(converter->outputChannelCount());
-
-    if (owner.onFormatInfo) {
-        owner.onFormatInfo(formatInfoFor(deviceSpec));
+    if (!isInputDevice(device)) {
+        throw AudioCaptureError::noInputDeviceAvailable();
     }
 
     // Record in the device's own format; only formats the converter cannot read (big-endian,
     // A-law, mu-law) are converted to float by the server.
-    pa_sample_spec recordSpec = deviceSpec;
-    std::optional<SampleType> sampleType = sampleTypeFor(deviceSpec.format);
+    recordSpec = device->sampleSpec;
+    std::optional<SampleType> sampleType = sampleTypeFor(recordSpec.format);
     if (!sampleType) {
         recordSpec.format = PA_SAMPLE_FLOAT32LE;
         sampleType = SampleType::float32;
     }
+    recordMap = device->channelMap;
     inputFormat =
         PcmFormat{static_cast<double>(recordSpec.rate), recordSpec.channels, *sampleType, true};
     frameBytes = pa_frame_size(&recordSpec);
-
-    PulseConnection::Lock lock(*connection);
-    failureReported = false;
-    connection->onConnectionLost = [this](int code) { reportFailure(code); };
-    stream =
-        pa_stream_new(connection->context(), "Microphone", &recordSpec,
-                      pa_channel_map_valid(&device->channelMap) ? &device->channelMap : nullptr);
-    if (stream == nullptr) {
-        throw PulseError(pa_context_errno(connection->context()));
+    channelCount.store(recordSpec.channels, std::memory_order_relaxed);
+    converter = std::make_unique<AudioFormatConverter>(std::max<int>(recordSpec.channels, 1));
+    splitter.emplace(converter->outputChannelCount());
+    if (owner.onFormatInfo) {
+        owner.onFormatInfo(formatInfoFor(device->sampleSpec));
     }
-    pa_stream_set_state_callback(stream, &Impl::streamStateChanged, this);
-    pa_stream_set_read_callback(stream, &Impl::streamReadable, this);
 
-    pa_buffer_attr attributes;
-    attributes.maxlength = static_cast<std::uint32_t>(-1);
-    attributes.tlength = static_cast<std::uint32_t>(-1);
-    attributes.prebuf = static_cast<std::uint32_t>(-1);
-    attributes.minreq = static_cast<std::uint32_t>(-1);
-    attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &recordSpec));
-    // DONT_MOVE: when the device goes away the stream fails (and we say so) instead of being
-    // moved silently to whatever the server picks next.
-    const auto flags =
-        static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY);
     int error = PA_OK;
-    if (pa_stream_connect_record(stream, device->name.c_str(), &attributes, flags) < 0) {
-        error = pa_context_errno(connection->context());
-    } else {
-        error = connection->waitForStreamReady(stream, kStreamTimeout);
+    stream = connectStream(device->name, error);
+    if (stream != nullptr) {
+        error = connection->waitForStreamReady(stream, kPulseStreamTimeout);
     }
     if (error != PA_OK) {
-        detachStream();
-        connection->onConnectionLost = nullptr;
+        PulseConnection::releaseStream(stream);
         throw PulseError(error);
     }
+    // The map the server settled on for the stream: one position per delivered channel.
+    const pa_channel_map* map = pa_stream_get_channel_map(stream);
+    channelPositions = map != nullptr && map->channels == recordSpec.channels
+                           ? channelPositionsFor(*map)
+                           : std::vector<ChannelPosition>{};
+    if (map != nullptr) {
+        recordMap = *map;
+    }
+    targetSourceName = device->name;
+    failureReported = false;
+    consecutiveStreamFailures = 0;
+    chunksReceived = 0;
+    chunksConverted = 0;
+    lastConversionFailureReason.reset();
+    connection->onConnectionLost = [this](int code) { reportFailure(PulseError(code)); };
+    connection->onServerChanged = [this] { followDefaultInput(); };
     delivering = true;
+    watchdog = connection->startTimer(kPulseStartWatchdogUsec, &Impl::watchdogFired, this);
 }
 
 void MicrophoneCapture::Impl::stop() {
     if (!connection) {
         return;
     }
+    // Everything here only sends requests: the server finishes the disconnect in the background.
     PulseConnection::Lock lock(*connection);
     delivering = false;
+    connection->cancelTimer(watchdog);
     connection->onConnectionLost = nullptr;
-    detachStream();
+    connection->onServerChanged = nullptr;
+    PulseConnection::releaseStream(stream);
 }
 
 void MicrophoneCapture::Impl::teardown() {
@@ -209,25 +200,93 @@ void MicrophoneCapture::Impl::teardown() {
     splitter.reset();
 }
 
-void MicrophoneCapture::Impl::detachStream() {
-    if (stream == nullptr) {
-        return;
-    }
-    pa_stream_set_state_callback(stream, nullptr, nullptr);
-    pa_stream_set_read_callback(stream, nullptr, nullptr);
-    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
-        pa_stream_disconnect(stream);
-    }
-    pa_stream_unref(stream);
-    stream = nullptr;
+pa_stream* MicrophoneCapture::Impl::connectStream(const std::string& sourceName, int& error) {
+    return connection->connectRecordStream(sourceName, "Microphone", recordSpec, &recordMap,
+                                           PA_STREAM_NOFLAGS, &Impl::streamStateChanged,
+                                           &Impl::streamReadable, this, error);
 }
 
-void MicrophoneCapture::Impl::streamStateChanged(pa_stream* stream, void* userdata) {
+void MicrophoneCapture::Impl::followDefaultInput() {
+    connection->lookUpDevice(
+        PulseDeviceKind::source, {}, [this](std::optional<PulseRecordDevice> device) {
+            if (!delivering || failureReported) {
+                return;
+            }
+            if (!isInputDevice(device)) {
+                if (stream == nullptr) {
+                    reportFailure(PulseError(
+                        lostStreamError,
+                        "The microphone went away and no other input device is available. "
+                        "Connect or enable one in your sound settings, then press Start again."));
+                }
+                return;
+            }
+            if (stream == nullptr || device->name != targetSourceName) {
+                switchTo(*device);
+            }
+        });
+}
+
+void MicrophoneCapture::Impl::switchTo(const PulseRecordDevice& device) {
+    int error = PA_OK;
+    pa_stream* next = connectStream(device.name, error);
+    if (next == nullptr) {
+        reportFailure(PulseError(error));
+        return;
+    }
+    PulseConnection::releaseStream(stream);
+    stream = next;
+    targetSourceName = device.name;
+    printLogLine("[Tessaro] MicrophoneCapture: following the default input to " + device.name);
+    if (owner.onFormatInfo) {
+        owner.onFormatInfo(formatInfoFor(device.sampleSpec));
+    }
+}
+
+void MicrophoneCapture::Impl::reportFailure(const PulseError& error) {
+    if (failureReported || !delivering) {
+        return;
+    }
+    failureReported = true;
+    connection->cancelTimer(watchdog);
+    printLogLine(std::string("[Tessaro] MicrophoneCapture: capture stopped with error: ") +
+                 error.serverText());
+    if (owner.onError) {
+        owner.onError(std::make_exception_ptr(error));
+    }
+}
+
+void MicrophoneCapture::Impl::streamStateChanged(pa_stream* s, void* userdata) {
     auto* self = static_cast<Impl*>(userdata);
-    self->connection->signal();
-    if (pa_stream_get_state(stream) == PA_STREAM_FAILED && self->delivering) {
-        // The device went away (unplugged, module unloaded) or the server failed.
-        self->reportFailure(pa_context_errno(self->connection->context()));
+    const int lost = self->connection->streamLostItsDevice(s, self->stream, self->delivering);
+    if (lost == PA_OK) {
+        return;
+    }
+    // Follow the new default input, unless streams keep failing before delivering anything.
+    self->lostStreamError = lost;
+    if (++self->consecutiveStreamFailures > kMaxConsecutiveStreamFailures) {
+        self->reportFailure(PulseError(lost));
+    } else {
+        self->followDefaultInput();
+    }
+}
+
+void MicrophoneCapture::Impl::watchdogFired(pa_mainloop_api* api, pa_time_event* event,
+                                            const struct timeval*, void* userdata) {
+    auto* self = static_cast<Impl*>(userdata);
+    api->time_free(event);
+    self->watchdog = nullptr;
+    if (!self->delivering) {
+        return;
+    }
+    const WatchdogVerdict verdict =
+        watchdogVerdict(WatchdogSubject::microphone, self->chunksReceived, self->chunksConverted,
+                        self->lastConversionFailureReason);
+    printLogLine(verdict.line);
+    if (verdict.errorText && self->owner.onError) {
+        self->failureReported = true;
+        self->owner.onError(
+            std::make_exception_ptr(AudioCaptureError::noAudioDelivered(*verdict.errorText)));
     }
 }
 
@@ -252,34 +311,23 @@ void MicrophoneCapture::Impl::deliverChunk(const void* data, std::size_t bytes) 
     if (frames == 0 || !converter) {
         return;
     }
+    ++chunksReceived;
+    consecutiveStreamFailures = 0;
     const void* planes[1] = {data};
     const PcmBuffer input{inputFormat, frames, planes};
-    // A chunk that cannot be converted is dropped; the engine's stall detector covers the gap.
+    // A chunk that cannot be converted is dropped; the engine's stall detector covers the gap,
+    // and the watchdog names the reason when nothing converts at all.
     auto converted = converter->convert(input);
     if (!converted) {
+        lastConversionFailureReason = "AudioFormatConverter.convert returned nil";
         return;
     }
+    ++chunksConverted;
     splitter->push(*converted, [this](ChannelBuffers&& block) {
         if (owner.onBuffer) {
             owner.onBuffer(std::move(block));
         }
     });
-}
-
-void MicrophoneCapture::Impl::reportFailure(int code) {
-    if (failureReported || !delivering) {
-        return;
-    }
-    failureReported = true;
-    if (code == PA_OK) {
-        code = PA_ERR_CONNECTIONTERMINATED;
-    }
-    const PulseError error(code);
-    printLogLine(std::string("[Tessaro] MicrophoneCapture: capture stopped with error: ") +
-                 error.what());
-    if (owner.onError) {
-        owner.onError(std::make_exception_ptr(error));
-    }
 }
 
 MicrophoneCapture::MicrophoneCapture() : impl_(std::make_unique<Impl>(*this)) {}
@@ -288,6 +336,10 @@ MicrophoneCapture::~MicrophoneCapture() = default;
 
 int MicrophoneCapture::channelCount() const {
     return impl_->channelCount.load(std::memory_order_relaxed);
+}
+
+std::vector<ChannelPosition> MicrophoneCapture::channelPositions() const {
+    return impl_->channelPositions;
 }
 
 void MicrophoneCapture::start() {
@@ -300,10 +352,10 @@ void MicrophoneCapture::stop() {
 
 std::optional<AudioFormatInfo> MicrophoneCapture::currentInputFormatInfo() {
     try {
-        PulseConnection connection(kClientName, kFormatQueryTimeout);
+        PulseConnection connection(kPulseClientName, kFormatQueryTimeout);
         PulseConnection::Lock lock(connection);
-        const auto device = defaultInputDevice(connection, kFormatQueryTimeout, false);
-        if (!device) {
+        const auto device = connection.device(PulseDeviceKind::source, {}, kFormatQueryTimeout);
+        if (!isInputDevice(device)) {
             return std::nullopt;
         }
         return formatInfoFor(device->sampleSpec);

@@ -26,17 +26,40 @@ struct ThreadStarted {
     bool running = false;
 };
 
-template <typename Description>
-struct QueryResult {
+struct DefaultsResult {
     pa_threaded_mainloop* mainloop = nullptr;
-    std::optional<Description> value;
-    bool failed = false;
+    std::optional<PulseServerDefaults> value;
 };
 
 }  // namespace
 
-PulseError::PulseError(int code)
-    : PulseError(code, std::string("Sound server error: ") + pa_strerror(code)) {}
+namespace {
+
+std::string describePulseError(int code) {
+    const std::string server = std::string(" (") + pa_strerror(code) + ")";
+    switch (code) {
+        case PA_ERR_ACCESS:
+            return "The sound server (PulseAudio or PipeWire) refused this application" + server +
+                   ". Make sure it runs in your own user session, then press Start again.";
+        case PA_ERR_CONNECTIONREFUSED:
+        case PA_ERR_INVALIDSERVER:
+            return "No sound server is running" + server +
+                   ". Start PipeWire (systemctl --user start pipewire-pulse) or PulseAudio "
+                   "(pulseaudio --start), then press Start again.";
+        case PA_ERR_CONNECTIONTERMINATED:
+        case PA_ERR_TIMEOUT:
+            return "The sound server (PulseAudio or PipeWire) stopped answering" + server +
+                   ". Restart it (systemctl --user restart pipewire-pulse, or pulseaudio -k), "
+                   "then press Start again.";
+        default:
+            return "The sound server (PulseAudio or PipeWire) reported an error" + server +
+                   ". Press Start again; if it keeps failing, restart the sound server.";
+    }
+}
+
+}  // namespace
+
+PulseError::PulseError(int code) : PulseError(code, describePulseError(code)) {}
 
 PulseError::PulseError(int code, const std::string& description)
     : std::runtime_error(description), code_(code) {}
@@ -108,6 +131,11 @@ PulseConnection::PulseConnection(const char* clientName, std::chrono::millisecon
                 }
             } else {
                 established_ = true;
+                pa_context_set_subscribe_callback(context_, &PulseConnection::serverEvent, this);
+                if (pa_operation* operation = pa_context_subscribe(
+                        context_, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr)) {
+                    pa_operation_unref(operation);
+                }
             }
         }
         if (error != PA_OK) {
@@ -127,7 +155,9 @@ PulseConnection::~PulseConnection() {
     {
         Lock lock(*this);
         established_ = false;
+        deviceRequests_.clear();
         pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_set_subscribe_callback(context_, nullptr, nullptr);
         pa_context_disconnect(context_);
         pa_context_unref(context_);
         context_ = nullptr;
@@ -173,6 +203,15 @@ void PulseConnection::contextStateChanged(pa_context* context, void* userdata) {
     }
 }
 
+void PulseConnection::serverEvent(pa_context*, pa_subscription_event_type_t type, std::uint32_t,
+                                  void* userdata) {
+    auto* self = static_cast<PulseConnection*>(userdata);
+    if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER &&
+        self->onServerChanged) {
+        self->onServerChanged();
+    }
+}
+
 bool PulseConnection::waitUntil(const std::function<bool()>& done,
                                 std::chrono::milliseconds timeout) {
     if (done()) {
@@ -210,11 +249,11 @@ bool PulseConnection::waitForOperation(pa_operation* operation, std::chrono::mil
 
 std::optional<PulseServerDefaults> PulseConnection::serverDefaults(
     std::chrono::milliseconds timeout) {
-    QueryResult<PulseServerDefaults> result{mainloop_, std::nullopt, false};
+    DefaultsResult result{mainloop_, std::nullopt};
     pa_operation* operation = pa_context_get_server_info(
         context_,
         [](pa_context*, const pa_server_info* info, void* userdata) {
-            auto* r = static_cast<QueryResult<PulseServerDefaults>*>(userdata);
+            auto* r = static_cast<DefaultsResult*>(userdata);
             if (info != nullptr) {
                 PulseServerDefaults defaults;
                 defaults.defaultSinkName = info->default_sink_name ? info->default_sink_name : "";
@@ -233,53 +272,223 @@ std::optional<PulseServerDefaults> PulseConnection::serverDefaults(
 
 std::optional<PulseSourceDescription> PulseConnection::sourceByName(
     const std::string& name, std::chrono::milliseconds timeout) {
-    QueryResult<PulseSourceDescription> result{mainloop_, std::nullopt, false};
-    pa_operation* operation = pa_context_get_source_info_by_name(
-        context_, name.c_str(),
-        [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
-            auto* r = static_cast<QueryResult<PulseSourceDescription>*>(userdata);
-            if (eol < 0) {
-                r->failed = true;
-            } else if (info != nullptr) {
-                PulseSourceDescription description;
-                description.name = info->name ? info->name : "";
-                description.sampleSpec = info->sample_spec;
-                description.channelMap = info->channel_map;
-                description.isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
-                r->value = std::move(description);
-            }
-            pa_threaded_mainloop_signal(r->mainloop, 0);
-        },
-        &result);
-    if (!waitForOperation(operation, timeout) || result.failed) {
+    if (name.empty()) {
         return std::nullopt;
     }
-    return result.value;
+    auto found = device(PulseDeviceKind::source, name, timeout);
+    if (!found) {
+        return std::nullopt;
+    }
+    return PulseSourceDescription{found->name, found->sampleSpec, found->channelMap,
+                                  found->isMonitor};
 }
 
 std::optional<PulseSinkDescription> PulseConnection::sinkByName(const std::string& name,
                                                                 std::chrono::milliseconds timeout) {
-    QueryResult<PulseSinkDescription> result{mainloop_, std::nullopt, false};
-    pa_operation* operation = pa_context_get_sink_info_by_name(
-        context_, name.c_str(),
-        [](pa_context*, const pa_sink_info* info, int eol, void* userdata) {
-            auto* r = static_cast<QueryResult<PulseSinkDescription>*>(userdata);
-            if (eol < 0) {
-                r->failed = true;
-            } else if (info != nullptr) {
-                PulseSinkDescription description;
-                description.name = info->name ? info->name : "";
-                description.monitorSourceName =
-                    info->monitor_source_name ? info->monitor_source_name : "";
-                r->value = std::move(description);
-            }
-            pa_threaded_mainloop_signal(r->mainloop, 0);
-        },
-        &result);
-    if (!waitForOperation(operation, timeout) || result.failed) {
+    if (name.empty()) {
         return std::nullopt;
     }
-    return result.value;
+    auto found = device(PulseDeviceKind::sink, name, timeout);
+    if (!found) {
+        return std::nullopt;
+    }
+    return PulseSinkDescription{found->name, found->recordSourceName};
+}
+
+// One look-up in flight: the server's default device name first (when none was given), then
+// the device's description.
+struct PulseConnection::DeviceRequest {
+    PulseConnection* connection = nullptr;
+    PulseDeviceKind kind = PulseDeviceKind::source;
+    DeviceCallback done;
+    std::optional<PulseRecordDevice> device;
+};
+
+void PulseConnection::lookUpDevice(PulseDeviceKind kind, const std::string& name,
+                                   DeviceCallback done) {
+    deviceRequests_.push_back(
+        std::make_unique<DeviceRequest>(DeviceRequest{this, kind, std::move(done), std::nullopt}));
+    DeviceRequest* request = deviceRequests_.back().get();
+    if (!name.empty()) {
+        askForDevice(request, name);
+        return;
+    }
+    pa_operation* operation = pa_context_get_server_info(
+        context_,
+        [](pa_context*, const pa_server_info* info, void* userdata) {
+            auto* r = static_cast<DeviceRequest*>(userdata);
+            const char* defaultName = nullptr;
+            if (info != nullptr) {
+                defaultName = r->kind == PulseDeviceKind::sink ? info->default_sink_name
+                                                               : info->default_source_name;
+            }
+            if (defaultName == nullptr || *defaultName == '\0') {
+                r->connection->finish(r, std::nullopt);
+            } else {
+                r->connection->askForDevice(r, defaultName);
+            }
+        },
+        request);
+    if (operation == nullptr) {
+        finish(request, std::nullopt);
+    } else {
+        pa_operation_unref(operation);
+    }
+}
+
+void PulseConnection::askForDevice(DeviceRequest* request, const std::string& name) {
+    // Both info callbacks get the device once, then the end of the list (eol 1), or eol -1 when
+    // there is no such device.
+    pa_operation* operation = nullptr;
+    if (request->kind == PulseDeviceKind::sink) {
+        operation = pa_context_get_sink_info_by_name(
+            context_, name.c_str(),
+            [](pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+                auto* r = static_cast<DeviceRequest*>(userdata);
+                if (eol == 0 && info != nullptr && info->monitor_source_name != nullptr) {
+                    r->device = PulseRecordDevice{info->name, info->monitor_source_name,
+                                                  info->sample_spec, info->channel_map, false};
+                } else if (eol != 0) {
+                    r->connection->finish(r, eol > 0 ? r->device : std::nullopt);
+                }
+            },
+            request);
+    } else {
+        operation = pa_context_get_source_info_by_name(
+            context_, name.c_str(),
+            [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
+                auto* r = static_cast<DeviceRequest*>(userdata);
+                if (eol == 0 && info != nullptr) {
+                    r->device = PulseRecordDevice{info->name, info->name, info->sample_spec,
+                                                  info->channel_map,
+                                                  info->monitor_of_sink != PA_INVALID_INDEX};
+                } else if (eol != 0) {
+                    r->connection->finish(r, eol > 0 ? r->device : std::nullopt);
+                }
+            },
+            request);
+    }
+    if (operation == nullptr) {
+        finish(request, std::nullopt);
+    } else {
+        pa_operation_unref(operation);
+    }
+}
+
+void PulseConnection::finish(DeviceRequest* request, std::optional<PulseRecordDevice> device) {
+    DeviceCallback done = std::move(request->done);
+    deviceRequests_.remove_if([request](const auto& r) { return r.get() == request; });
+    if (done) {
+        done(std::move(device));
+    }
+}
+
+std::optional<PulseRecordDevice> PulseConnection::device(PulseDeviceKind kind,
+                                                         const std::string& name,
+                                                         std::chrono::milliseconds timeout) {
+    // Shared with the callback, which may still come after a timeout.
+    struct Answer {
+        bool arrived = false;
+        std::optional<PulseRecordDevice> device;
+    };
+    auto answer = std::make_shared<Answer>();
+    lookUpDevice(kind, name, [this, answer](std::optional<PulseRecordDevice> found) {
+        answer->arrived = true;
+        answer->device = std::move(found);
+        signal();
+    });
+    waitUntil([&answer] { return answer->arrived; }, timeout);
+    return answer->device;
+}
+
+pa_stream* PulseConnection::connectRecordStream(
+    const std::string& sourceName, const char* streamName, const pa_sample_spec& sampleSpec,
+    const pa_channel_map* channelMap, pa_stream_flags_t flags, pa_stream_notify_cb_t stateChanged,
+    pa_stream_request_cb_t readable, void* userdata, int& error) {
+    pa_stream* stream = pa_stream_new(
+        context_, streamName, &sampleSpec,
+        channelMap != nullptr && pa_channel_map_valid(channelMap) ? channelMap : nullptr);
+    if (stream == nullptr) {
+        error = pa_context_errno(context_);
+        return nullptr;
+    }
+    pa_stream_set_state_callback(stream, stateChanged, userdata);
+    pa_stream_set_read_callback(stream, readable, userdata);
+    pa_buffer_attr attributes;
+    attributes.maxlength = static_cast<std::uint32_t>(-1);
+    attributes.tlength = static_cast<std::uint32_t>(-1);
+    attributes.prebuf = static_cast<std::uint32_t>(-1);
+    attributes.minreq = static_cast<std::uint32_t>(-1);
+    attributes.fragsize =
+        static_cast<std::uint32_t>(pa_usec_to_bytes(kPulseFragmentUsec, &sampleSpec));
+    const auto allFlags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY | flags);
+    if (pa_stream_connect_record(stream, sourceName.c_str(), &attributes, allFlags) < 0) {
+        error = pa_context_errno(context_);
+        releaseStream(stream);
+        return nullptr;
+    }
+    return stream;
+}
+
+void PulseConnection::releaseStream(pa_stream*& stream) {
+    if (stream == nullptr) {
+        return;
+    }
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+        pa_stream_disconnect(stream);
+    }
+    pa_stream_unref(stream);
+    stream = nullptr;
+}
+
+int PulseConnection::streamLostItsDevice(pa_stream* changed, pa_stream*& current, bool active) {
+    signal();
+    if (changed != current || !active || pa_stream_get_state(changed) != PA_STREAM_FAILED ||
+        !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
+        return PA_OK;
+    }
+    const int error = pa_context_errno(context_);
+    releaseStream(current);
+    return error == PA_OK ? PA_ERR_KILLED : error;
+}
+
+pa_time_event* PulseConnection::startTimer(pa_usec_t usec, pa_time_event_cb_t fired,
+                                           void* userdata) {
+    return pa_context_rttime_new(context_, pa_rtclock_now() + usec, fired, userdata);
+}
+
+void PulseConnection::cancelTimer(pa_time_event*& timer) {
+    if (timer != nullptr) {
+        pa_threaded_mainloop_get_api(mainloop_)->time_free(timer);
+        timer = nullptr;
+    }
+}
+
+std::vector<ChannelPosition> channelPositionsFor(const pa_channel_map& channelMap) {
+    std::vector<ChannelPosition> positions;
+    positions.reserve(channelMap.channels);
+    for (unsigned c = 0; c < channelMap.channels; ++c) {
+        switch (channelMap.map[c]) {
+            case PA_CHANNEL_POSITION_LFE:
+                positions.push_back(ChannelPosition::lfe);
+                break;
+            case PA_CHANNEL_POSITION_REAR_LEFT:
+            case PA_CHANNEL_POSITION_SIDE_LEFT:
+                positions.push_back(ChannelPosition::surroundLeft);
+                break;
+            case PA_CHANNEL_POSITION_REAR_RIGHT:
+            case PA_CHANNEL_POSITION_SIDE_RIGHT:
+                positions.push_back(ChannelPosition::surroundRight);
+                break;
+            default:
+                positions.push_back(ChannelPosition::other);
+                break;
+        }
+    }
+    return positions;
 }
 
 std::optional<SampleType> sampleTypeFor(pa_sample_format_t format) {

@@ -5,17 +5,32 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <list>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "capture/audio_format_converter.h"
 #include "capture/audio_format_info.h"
+#include "measurement/channel_position.h"
 
 namespace orvinta {
 
+// Limits shared by every connection and record stream of the capture sources.
+inline constexpr const char* kPulseClientName = "Orvinta";
+inline constexpr std::chrono::milliseconds kPulseConnectTimeout{3000};
+inline constexpr std::chrono::milliseconds kPulseQueryTimeout{2000};
+inline constexpr std::chrono::milliseconds kPulseStreamTimeout{5000};
+// Record fragments of 20 ms keep the meters moving smoothly without waking us too often.
+inline constexpr pa_usec_t kPulseFragmentUsec = 20'000;
+// A started source that has delivered nothing after this long is reported as broken.
+inline constexpr pa_usec_t kPulseStartWatchdogUsec = 3'000'000;
+
 // An error the sound server reported, with its code (a PA_ERR_* value). what() is a sentence
-// the user can read, ending in the server's own text (pa_strerror).
+// the user can read: what went wrong with PulseAudio or PipeWire and what to do about it, with
+// the server's own text (pa_strerror) in parentheses.
 class PulseError : public std::runtime_error {
 public:
     explicit PulseError(int code);
@@ -41,6 +56,17 @@ struct PulseSourceDescription {
 struct PulseSinkDescription {
     std::string name;
     std::string monitorSourceName;
+};
+
+// A device a record stream can be connected to: a source, or a sink through its monitor.
+enum class PulseDeviceKind { source, sink };
+
+struct PulseRecordDevice {
+    std::string name;              // the source's or the sink's name
+    std::string recordSourceName;  // the source itself, or the sink's monitor
+    pa_sample_spec sampleSpec{};
+    pa_channel_map channelMap{};
+    bool isMonitor = false;  // a source that is the monitor of a sink
 };
 
 // The server's current default devices; an empty name means there is none.
@@ -86,6 +112,41 @@ public:
     // Called once, on the mainloop thread, when the established connection fails (server gone,
     // connection terminated), with the server's error code. Set it under the lock.
     std::function<void(int)> onConnectionLost;
+    // Called on the mainloop thread whenever the server's settings change (the default sink or
+    // source among them). Set it under the lock.
+    std::function<void()> onServerChanged;
+
+    // With the lock held: asks for a device (the default one when `name` is empty) and calls
+    // `done` on the mainloop thread with its description, or with nothing when there is none.
+    // `done` is dropped uncalled when the connection closes first.
+    using DeviceCallback = std::function<void(std::optional<PulseRecordDevice>)>;
+    void lookUpDevice(PulseDeviceKind kind, const std::string& name, DeviceCallback done);
+    // The same, blocking, for a thread other than the mainloop thread: nothing on timeout.
+    std::optional<PulseRecordDevice> device(PulseDeviceKind kind, const std::string& name,
+                                            std::chrono::milliseconds timeout);
+
+    // With the lock held: a new record stream on `sourceName` in `sampleSpec`, with 20 ms
+    // fragments, connected with PA_STREAM_DONT_MOVE (when its device goes away it fails instead
+    // of being moved to whatever the server picks, which could be a microphone) plus `flags`.
+    // Returns nothing with `error` set when the server refuses it. The stream is connecting:
+    // wait with waitForStreamReady, release with releaseStream.
+    pa_stream* connectRecordStream(const std::string& sourceName, const char* streamName,
+                                   const pa_sample_spec& sampleSpec,
+                                   const pa_channel_map* channelMap, pa_stream_flags_t flags,
+                                   pa_stream_notify_cb_t stateChanged,
+                                   pa_stream_request_cb_t readable, void* userdata, int& error);
+    // With the lock held: detaches the callbacks, disconnects and unreferences; sets it null.
+    // Sends the disconnect and returns at once, whether or not the server answers.
+    static void releaseStream(pa_stream*& stream);
+    // From a record stream's state callback, for `current`, the stream a source records while
+    // `active`. Wakes the waiters. When `current` failed on its own while the connection stays up
+    // (its device went away, "Entity killed"; a dying server fails the context too, and that goes
+    // to onConnectionLost), releases it and returns the server's error; otherwise PA_OK.
+    int streamLostItsDevice(pa_stream* changed, pa_stream*& current, bool active);
+    // With the lock held: a one-shot timer on the mainloop thread after `usec`; cancelTimer
+    // frees a timer that has not fired (the callback frees its own with the api) and nulls it.
+    pa_time_event* startTimer(pa_usec_t usec, pa_time_event_cb_t fired, void* userdata);
+    void cancelTimer(pa_time_event*& timer);
 
     // Blocking queries for a thread other than the mainloop thread, with the lock held. Each
     // waits at most `timeout`; on timeout or failure they return nothing.
@@ -105,13 +166,25 @@ public:
     int waitForStreamReady(pa_stream* stream, std::chrono::milliseconds timeout);
 
 private:
+    struct DeviceRequest;
+
     static void contextStateChanged(pa_context* context, void* userdata);
+    static void serverEvent(pa_context* context, pa_subscription_event_type_t type,
+                            std::uint32_t index, void* userdata);
     bool waitForOperation(pa_operation* operation, std::chrono::milliseconds timeout);
+    void askForDevice(DeviceRequest* request, const std::string& name);
+    void finish(DeviceRequest* request, std::optional<PulseRecordDevice> device);
 
     pa_threaded_mainloop* mainloop_ = nullptr;
     pa_context* context_ = nullptr;
     bool established_ = false;  // mainloop lock
+    // Device look-ups waiting for the server; mainloop lock.
+    std::list<std::unique_ptr<DeviceRequest>> deviceRequests_;
 };
+
+// Where each channel of a server channel map sits, for loudness weighting: LFE, rear and side
+// left and right are the surrounds' places; everything else counts at full weight.
+std::vector<ChannelPosition> channelPositionsFor(const pa_channel_map& channelMap);
 
 // The sample type the converter reads for a server sample format, or nothing when the
 // converter cannot read it (big-endian formats, A-law, mu-law).

@@ -1,7 +1,5 @@
 #include "capture/system_audio_capture.h"
 
-#include <pulse/rtclock.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -17,6 +15,7 @@
 #include "capture/pulse_connection.h"
 #include "capture/system_audio_diagnostics.h"
 #include "measurement/console_log.h"
+#include "measurement/loudness_analyzer.h"
 
 // What the computer plays is the default sink's monitor source. The server mixes every layout
 // down to 48 000 Hz float stereo for us; the converter then only de-interleaves, and the splitter
@@ -28,7 +27,9 @@
 // are connected with PA_STREAM_DONT_MOVE, so the server can never move one onto a microphone;
 // with no sink left, the failure goes to onError.
 //
-// Threads: start() and stop() take the mainloop lock; every stream callback, the watchdog timer,
+// Threads: start() and stop() take the mainloop lock (which the mainloop thread releases while it
+// waits for the server, so neither waits on a hung server beyond the connection's own timeouts);
+// every stream callback, the watchdog timer,
 // the diagnostics, the converter and the callbacks to the owner run on the connection's mainloop
 // thread with that lock held. stop() sets `isStopped` under the lock, so no callback runs once it
 // has returned.
@@ -39,21 +40,14 @@ namespace orvinta {
 
 namespace {
 
-using namespace std::chrono_literals;
-
-constexpr auto kConnectTimeout = 3s;
-constexpr auto kQueryTimeout = 2s;
-constexpr auto kStreamTimeout = 5s;
-constexpr pa_usec_t kWatchdogUsec = 3'000'000;
-constexpr pa_usec_t kFragmentUsec = 20'000;
-constexpr double kSampleRate = 48000.0;
+constexpr double kSampleRate = LoudnessAnalyzer::sampleRate;
 constexpr int kChannelCount = 2;
 constexpr std::size_t kFragmentFrames = 960;
 // Streams that fail one after another without delivering anything before we give up following.
 constexpr int kMaxConsecutiveStreamFailures = 3;
-constexpr const char* kClientName = "Orvinta";
 
-constexpr pa_sample_spec kRecordSpec{PA_SAMPLE_FLOAT32LE, 48000, 2};
+constexpr pa_sample_spec kRecordSpec{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(kSampleRate),
+                                     kChannelCount};
 
 void printStartCaptureFailed(const std::string& text) {
     printLogLine("[Tessaro] SystemAudioCapture: startCapture failed: " + text);
@@ -72,10 +66,8 @@ struct SystemAudioCapture::Impl {
 
     // All below run with the mainloop lock held.
     pa_stream* connectStream(const std::string& monitorName, int& error);
-    void detachStream();
-    void armWatchdog();
-    void disarmWatchdog();
     void followDefaultSink();
+    void reportLostOutput();
     void switchTo(const std::string& sinkName, const std::string& monitorName);
     void reportFailure(const PulseError& error);
     // Server chunks are often a few milliseconds long and come in bursts; they are gathered
@@ -87,8 +79,6 @@ struct SystemAudioCapture::Impl {
 
     static void streamStateChanged(pa_stream* s, void* userdata);
     static void streamReadable(pa_stream* s, std::size_t, void* userdata);
-    static void serverChanged(pa_context*, pa_subscription_event_type_t type, std::uint32_t,
-                              void* userdata);
     static void watchdogFired(pa_mainloop_api* api, pa_time_event* event, const struct timeval*,
                               void* userdata);
 
@@ -131,7 +121,7 @@ void SystemAudioCapture::Impl::start() {
     teardown();
 
     try {
-        connection = std::make_unique<PulseConnection>(kClientName, kConnectTimeout);
+        connection = std::make_unique<PulseConnection>(kPulseClientName, kPulseConnectTimeout);
     } catch (const PulseError& error) {
         if (error.code() == PA_ERR_ACCESS) {
             printLogLine(
@@ -141,21 +131,13 @@ void SystemAudioCapture::Impl::start() {
         }
         printLogLine("[Tessaro] SystemAudioCapture: SCShareableContent fetch failed: " +
                      error.serverText());
-        throw AudioCaptureError::streamSetupFailed(error.serverText());
+        // Its text names the server and how to start it.
+        throw AudioCaptureError::streamSetupFailed(error.what());
     }
 
     PulseConnection::Lock lock(*connection);
-    const auto defaults = connection->serverDefaults(kQueryTimeout);
-    if (!defaults) {
-        const std::string text = pa_strerror(PA_ERR_TIMEOUT);
-        printLogLine("[Tessaro] SystemAudioCapture: SCShareableContent fetch failed: " + text);
-        throw AudioCaptureError::streamSetupFailed(text);
-    }
-    std::optional<PulseSinkDescription> sink;
-    if (!defaults->defaultSinkName.empty()) {
-        sink = connection->sinkByName(defaults->defaultSinkName, kQueryTimeout);
-    }
-    if (!sink || sink->monitorSourceName.empty()) {
+    const auto sink = connection->device(PulseDeviceKind::sink, {}, kPulseQueryTimeout);
+    if (!sink) {
         printLogLine("[Tessaro] SystemAudioCapture: no displays available from SCShareableContent");
         throw AudioCaptureError::noDisplayAvailable();
     }
@@ -176,34 +158,27 @@ void SystemAudioCapture::Impl::start() {
     consecutiveStreamFailures = 0;
 
     int error = PA_OK;
-    pa_stream* started = connectStream(sink->monitorSourceName, error);
-    if (started != nullptr) {
-        stream = started;
-        error = connection->waitForStreamReady(started, kStreamTimeout);
-        if (error != PA_OK) {
-            detachStream();
-        }
+    stream = connectStream(sink->recordSourceName, error);
+    if (stream != nullptr) {
+        error = connection->waitForStreamReady(stream, kPulseStreamTimeout);
     }
     if (error != PA_OK) {
-        const std::string text = pa_strerror(error);
-        printStartCaptureFailed(text);
-        throw AudioCaptureError::streamSetupFailed(text);
+        PulseConnection::releaseStream(stream);
+        printStartCaptureFailed(pa_strerror(error));
+        throw AudioCaptureError::streamSetupFailed(PulseError(error).what());
     }
     targetSinkName = sink->name;
 
     connection->onConnectionLost = [this](int code) { reportFailure(PulseError(code)); };
-    pa_context_set_subscribe_callback(connection->context(), &Impl::serverChanged, this);
-    if (pa_operation* operation = pa_context_subscribe(
-            connection->context(), PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr)) {
-        pa_operation_unref(operation);
-    }
+    connection->onServerChanged = [this] { followDefaultSink(); };
 
     isStopped = false;
     printLogLine(
         "[Tessaro] SystemAudioCapture: SCStream capture started, waiting for audio buffers...");
     writeSystemAudioJournal(false, "SCStream capture started");
     ++watchdogGeneration;
-    armWatchdog();
+    armedWatchdogGeneration = watchdogGeneration;
+    watchdogEvent = connection->startTimer(kPulseStartWatchdogUsec, &Impl::watchdogFired, this);
 }
 
 void SystemAudioCapture::Impl::stop() {
@@ -214,11 +189,11 @@ void SystemAudioCapture::Impl::stop() {
     // background, and the connection itself closes with the source or the next start.
     PulseConnection::Lock lock(*connection);
     isStopped = true;
-    detachStream();
+    PulseConnection::releaseStream(stream);
     ++watchdogGeneration;
-    disarmWatchdog();
+    connection->cancelTimer(watchdogEvent);
     connection->onConnectionLost = nullptr;
-    pa_context_set_subscribe_callback(connection->context(), nullptr, nullptr);
+    connection->onServerChanged = nullptr;
 }
 
 void SystemAudioCapture::Impl::teardown() {
@@ -230,57 +205,10 @@ void SystemAudioCapture::Impl::teardown() {
 pa_stream* SystemAudioCapture::Impl::connectStream(const std::string& monitorName, int& error) {
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
-    pa_stream* s = pa_stream_new(connection->context(), "System audio", &kRecordSpec, &map);
-    if (s == nullptr) {
-        error = pa_context_errno(connection->context());
-        return nullptr;
-    }
-    pa_stream_set_state_callback(s, &Impl::streamStateChanged, this);
-    pa_stream_set_read_callback(s, &Impl::streamReadable, this);
-    pa_buffer_attr attributes;
-    attributes.maxlength = static_cast<std::uint32_t>(-1);
-    attributes.tlength = static_cast<std::uint32_t>(-1);
-    attributes.prebuf = static_cast<std::uint32_t>(-1);
-    attributes.minreq = static_cast<std::uint32_t>(-1);
-    attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &kRecordSpec));
-    const auto flags =
-        static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY |
-                                       PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
-    if (pa_stream_connect_record(s, monitorName.c_str(), &attributes, flags) < 0) {
-        error = pa_context_errno(connection->context());
-        pa_stream_set_state_callback(s, nullptr, nullptr);
-        pa_stream_set_read_callback(s, nullptr, nullptr);
-        pa_stream_unref(s);
-        return nullptr;
-    }
-    return s;
-}
-
-void SystemAudioCapture::Impl::detachStream() {
-    if (stream == nullptr) {
-        return;
-    }
-    pa_stream_set_state_callback(stream, nullptr, nullptr);
-    pa_stream_set_read_callback(stream, nullptr, nullptr);
-    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
-        pa_stream_disconnect(stream);
-    }
-    pa_stream_unref(stream);
-    stream = nullptr;
-}
-
-void SystemAudioCapture::Impl::armWatchdog() {
-    disarmWatchdog();
-    armedWatchdogGeneration = watchdogGeneration;
-    watchdogEvent = pa_context_rttime_new(connection->context(), pa_rtclock_now() + kWatchdogUsec,
-                                          &Impl::watchdogFired, this);
-}
-
-void SystemAudioCapture::Impl::disarmWatchdog() {
-    if (watchdogEvent != nullptr) {
-        pa_threaded_mainloop_get_api(connection->mainloop())->time_free(watchdogEvent);
-        watchdogEvent = nullptr;
-    }
+    return connection->connectRecordStream(
+        monitorName, "System audio", kRecordSpec, &map,
+        static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE),
+        &Impl::streamStateChanged, &Impl::streamReadable, this, error);
 }
 
 void SystemAudioCapture::Impl::watchdogFired(pa_mainloop_api* api, pa_time_event* event,
@@ -293,10 +221,10 @@ void SystemAudioCapture::Impl::watchdogFired(pa_mainloop_api* api, pa_time_event
         self->isStopped) {
         return;
     }
-    const WatchdogVerdict verdict =
-        watchdogVerdict(self->sampleBuffersReceived.load(std::memory_order_relaxed),
-                        self->buffersConvertedOK.load(std::memory_order_relaxed),
-                        self->lastConversionFailureReason);
+    const WatchdogVerdict verdict = watchdogVerdict(
+        WatchdogSubject::systemAudio, self->sampleBuffersReceived.load(std::memory_order_relaxed),
+        self->buffersConvertedOK.load(std::memory_order_relaxed),
+        self->lastConversionFailureReason);
     printLogLine(verdict.line);
     writeSystemAudioJournal(verdict.isError, verdict.journalMessage);
     if (verdict.errorText && self->owner.onError) {
@@ -305,71 +233,29 @@ void SystemAudioCapture::Impl::watchdogFired(pa_mainloop_api* api, pa_time_event
     }
 }
 
-void SystemAudioCapture::Impl::serverChanged(pa_context*, pa_subscription_event_type_t type,
-                                             std::uint32_t, void* userdata) {
-    auto* self = static_cast<Impl*>(userdata);
-    const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
-    if (facility == PA_SUBSCRIPTION_EVENT_SERVER && !self->isStopped) {
-        self->followDefaultSink();
-    }
+void SystemAudioCapture::Impl::followDefaultSink() {
+    connection->lookUpDevice(PulseDeviceKind::sink, {},
+                             [this](std::optional<PulseRecordDevice> sink) {
+                                 if (isStopped || failureReported) {
+                                     return;
+                                 }
+                                 if (!sink) {
+                                     reportLostOutput();
+                                 } else if (stream == nullptr || sink->name != targetSinkName) {
+                                     switchTo(sink->name, sink->recordSourceName);
+                                 }
+                             });
 }
 
-void SystemAudioCapture::Impl::followDefaultSink() {
-    // Two steps, both answered on the mainloop thread: the server's default sink, then its
-    // monitor. Pending operations die with the context, so `this` is always valid in them.
-    pa_operation* operation = pa_context_get_server_info(
-        connection->context(),
-        [](pa_context* context, const pa_server_info* info, void* userdata) {
-            auto* self = static_cast<Impl*>(userdata);
-            if (self->isStopped || self->failureReported) {
-                return;
-            }
-            const std::string sinkName =
-                info != nullptr && info->default_sink_name ? info->default_sink_name : "";
-            if (sinkName.empty()) {
-                if (self->stream == nullptr) {
-                    self->reportFailure(PulseError(
-                        self->lostStreamError,
-                        "The output device being recorded went away and no other output device "
-                        "is available (sound server: " +
-                            std::string(pa_strerror(self->lostStreamError)) + ")"));
-                }
-                return;
-            }
-            if (self->stream != nullptr && sinkName == self->targetSinkName) {
-                return;
-            }
-            pa_operation* lookup = pa_context_get_sink_info_by_name(
-                context, sinkName.c_str(),
-                [](pa_context*, const pa_sink_info* sink, int eol, void* userdata) {
-                    auto* self = static_cast<Impl*>(userdata);
-                    if (self->isStopped || self->failureReported || eol > 0) {
-                        return;
-                    }
-                    if (eol < 0 || sink == nullptr || sink->monitor_source_name == nullptr) {
-                        if (self->stream == nullptr) {
-                            self->reportFailure(PulseError(
-                                self->lostStreamError,
-                                "The output device being recorded went away and no other output "
-                                "device is available (sound server: " +
-                                    std::string(pa_strerror(self->lostStreamError)) + ")"));
-                        }
-                        return;
-                    }
-                    if (self->stream != nullptr && self->targetSinkName == sink->name) {
-                        return;
-                    }
-                    self->switchTo(sink->name, sink->monitor_source_name);
-                },
-                self);
-            if (lookup != nullptr) {
-                pa_operation_unref(lookup);
-            }
-        },
-        this);
-    if (operation != nullptr) {
-        pa_operation_unref(operation);
+void SystemAudioCapture::Impl::reportLostOutput() {
+    if (stream != nullptr) {
+        return;
     }
+    reportFailure(
+        PulseError(lostStreamError,
+                   "The output device being recorded went away and no other output device is "
+                   "available. Connect or enable one in your sound settings, then press Start "
+                   "again."));
 }
 
 void SystemAudioCapture::Impl::switchTo(const std::string& sinkName,
@@ -381,7 +267,7 @@ void SystemAudioCapture::Impl::switchTo(const std::string& sinkName,
         reportFailure(PulseError(error));
         return;
     }
-    detachStream();
+    PulseConnection::releaseStream(stream);
     stream = next;
     targetSinkName = sinkName;
     // The new stream's clock starts at zero where the old stream's audio ended.
@@ -396,7 +282,7 @@ void SystemAudioCapture::Impl::reportFailure(const PulseError& error) {
         return;
     }
     failureReported = true;
-    disarmWatchdog();
+    connection->cancelTimer(watchdogEvent);
     printLogLine(std::string("[Tessaro] SystemAudioCapture: SCStream stopped with error: ") +
                  error.what());
     writeSystemAudioJournal(true, std::string("SCStream stopped with error: ") + error.what());
@@ -407,22 +293,17 @@ void SystemAudioCapture::Impl::reportFailure(const PulseError& error) {
 
 void SystemAudioCapture::Impl::streamStateChanged(pa_stream* s, void* userdata) {
     auto* self = static_cast<Impl*>(userdata);
-    self->connection->signal();
-    if (s != self->stream || pa_stream_get_state(s) != PA_STREAM_FAILED || self->isStopped) {
+    const int lost = self->connection->streamLostItsDevice(s, self->stream, !self->isStopped);
+    if (lost == PA_OK) {
         return;
     }
-    // A dying server fails the context too; that failure is reported on its own.
-    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(self->connection->context()))) {
-        return;
-    }
-    // The recorded sink vanished ("Entity killed"): follow the new default sink, if any.
-    self->lostStreamError = pa_context_errno(self->connection->context());
-    self->detachStream();
+    // Follow the new default sink, unless streams keep failing before delivering anything.
+    self->lostStreamError = lost;
     if (++self->consecutiveStreamFailures > kMaxConsecutiveStreamFailures) {
-        self->reportFailure(PulseError(self->lostStreamError));
-        return;
+        self->reportFailure(PulseError(lost));
+    } else {
+        self->followDefaultSink();
     }
-    self->followDefaultSink();
 }
 
 void SystemAudioCapture::Impl::streamReadable(pa_stream* s, std::size_t, void* userdata) {

@@ -80,27 +80,34 @@ SystemAudioTimingDiagnostics::Lines SystemAudioTimingDiagnostics::recordBuffer(
     return lines;
 }
 
-WatchdogVerdict watchdogVerdict(long sampleBuffersReceived, long buffersConvertedOK,
+WatchdogVerdict watchdogVerdict(WatchdogSubject subject, long sampleBuffersReceived,
+                                long buffersConvertedOK,
                                 const std::optional<std::string>& lastConversionFailureReason) {
+    const std::string prefix = subject == WatchdogSubject::systemAudio
+                                   ? "[Tessaro] SystemAudioCapture watchdog: "
+                                   : "[Tessaro] MicrophoneCapture watchdog: ";
     WatchdogVerdict verdict;
     if (sampleBuffersReceived == 0) {
         verdict.outcome = WatchdogVerdict::Outcome::noBuffers;
-        verdict.line = "[Tessaro] SystemAudioCapture watchdog: 0 sample buffers received after 3s";
+        verdict.line = prefix + "0 sample buffers received after 3s";
         verdict.journalMessage =
             "Watchdog: 0 audio sample buffers received from ScreenCaptureKit after 3s";
         verdict.isError = true;
         verdict.errorText =
-            "No system audio has arrived after 3 seconds. Common causes: (1) If you just granted "
-            "Screen Recording permission for the first time, macOS requires a full app restart "
-            "(stop and run again in Xcode, or quit and relaunch) before capture will actually "
-            "deliver audio. (2) Check that Tessaro is enabled under System Settings > Privacy & "
-            "Security > Screen & System Audio Recording. (3) Try again while something is "
-            "actually playing audio.";
+            subject == WatchdogSubject::systemAudio
+                ? "No system audio has arrived after 3 seconds: the sound server accepted the "
+                  "recording but sends nothing, which usually means the output device is "
+                  "suspended or not working. Choose another output device in your sound "
+                  "settings, or restart the sound server (systemctl --user restart "
+                  "pipewire-pulse, or pulseaudio -k), then press Start again."
+                : "No audio has arrived from the microphone after 3 seconds: the input device "
+                  "is connected but sends nothing, which usually means it is suspended or not "
+                  "working. Choose another input device in your sound settings or reconnect "
+                  "it, then press Start again.";
     } else if (buffersConvertedOK == 0) {
         const std::string reason = lastConversionFailureReason.value_or("unknown");
         verdict.outcome = WatchdogVerdict::Outcome::noneConverted;
-        verdict.line = "[Tessaro] SystemAudioCapture watchdog: received " +
-                       std::to_string(sampleBuffersReceived) +
+        verdict.line = prefix + "received " + std::to_string(sampleBuffersReceived) +
                        " buffers, 0 converted OK, reason: " + reason;
         verdict.journalMessage = "Watchdog: received " + std::to_string(sampleBuffersReceived) +
                                  " buffers but 0 converted OK (reason: " + reason + ")";
@@ -112,8 +119,7 @@ WatchdogVerdict watchdogVerdict(long sampleBuffersReceived, long buffersConverte
         verdict.outcome = WatchdogVerdict::Outcome::ok;
         const std::string counts =
             std::to_string(buffersConvertedOK) + "/" + std::to_string(sampleBuffersReceived);
-        verdict.line =
-            "[Tessaro] SystemAudioCapture watchdog: OK - " + counts + " buffers converted";
+        verdict.line = prefix + "OK - " + counts + " buffers converted";
         verdict.journalMessage = "Watchdog: OK - " + counts + " buffers converted";
     }
     return verdict;

@@ -44,7 +44,11 @@ private:
     std::optional<Clock::time_point> lastDriftLogWallClock_;
 };
 
-// What the start watchdog found 3 s after a start.
+// The source a start watchdog looks after; its lines and messages name it.
+enum class WatchdogSubject { microphone, systemAudio };
+
+// What the start watchdog found 3 s after a start. The journal message is the system-audio
+// source's; the microphone writes no journal entries.
 struct WatchdogVerdict {
     enum class Outcome { noBuffers, noneConverted, ok };
 
@@ -55,7 +59,8 @@ struct WatchdogVerdict {
     std::optional<std::string> errorText;  // the noAudioDelivered text, for the error outcomes
 };
 
-WatchdogVerdict watchdogVerdict(long sampleBuffersReceived, long buffersConvertedOK,
+WatchdogVerdict watchdogVerdict(WatchdogSubject subject, long sampleBuffersReceived,
+                                long buffersConvertedOK,
                                 const std::optional<std::string>& lastConversionFailureReason);
 
 // A sample rate written with its shortest exact digits and at least one digit after the

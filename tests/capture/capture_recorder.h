@@ -1,16 +1,12 @@
 #pragma once
 
-#include <ebur128.h>
-
+#include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
-#include <cstddef>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
-#include <optional>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -19,178 +15,83 @@
 
 namespace orvinta::testing {
 
-// Collects what a capture source delivers, from its delivery thread, for a test thread to wait
-// on and inspect.
-class CaptureRecorder {
-public:
-    void attach(AudioCaptureSource& source) {
-        source.onBuffer = [this](ChannelBuffers&& block) {
-            std::lock_guard lock(mutex_);
-            blocks_.push_back(std::move(block));
-            changed_.notify_all();
-        };
-        source.onError = [this](std::exception_ptr error) {
-            std::lock_guard lock(mutex_);
-            errors_.push_back(error);
-            changed_.notify_all();
-        };
-        source.onFormatInfo = [this](const AudioFormatInfo& info) {
-            std::lock_guard lock(mutex_);
-            formats_.push_back(info);
-        };
-    }
-
-    // Waits until at least `frames` more frames than now have arrived; false on timeout.
-    bool waitForMoreFrames(std::size_t frames,
-                           std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-        std::unique_lock lock(mutex_);
-        const std::size_t target = framesLocked() + frames;
-        return changed_.wait_for(lock, timeout, [&] { return framesLocked() >= target; });
-    }
-
-    bool waitForError(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return !errors_.empty(); });
-    }
-
-    std::vector<ChannelBuffers> blocks() const {
-        std::lock_guard lock(mutex_);
-        return blocks_;
-    }
-    std::size_t blockCount() const {
-        std::lock_guard lock(mutex_);
-        return blocks_.size();
-    }
-    std::vector<std::exception_ptr> errors() const {
-        std::lock_guard lock(mutex_);
-        return errors_;
-    }
-    std::vector<AudioFormatInfo> formats() const {
-        std::lock_guard lock(mutex_);
-        return formats_;
-    }
-    void clearBlocks() {
-        std::lock_guard lock(mutex_);
-        blocks_.clear();
-    }
-
-private:
-    std::size_t framesLocked() const {
-        std::size_t frames = 0;
-        for (const auto& block : blocks_) {
-            frames += block.empty() ? 0 : block.front().size();
-        }
-        return frames;
-    }
-
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<ChannelBuffers> blocks_;
-    std::vector<std::exception_ptr> errors_;
-    std::vector<AudioFormatInfo> formats_;
-};
-
-// The momentary loudness (400 ms) of the last 400 ms of the blocks, measured by libebur128.
-inline double momentaryLoudnessOfLast400ms(const std::vector<ChannelBuffers>& blocks) {
-    constexpr std::size_t kFrames = 19200;
-    if (blocks.empty() || blocks.front().empty()) {
-        return -HUGE_VAL;
-    }
-    const std::size_t channels = blocks.front().size();
-    std::vector<float> interleaved;
-    for (const auto& block : blocks) {
-        for (std::size_t i = 0; i < block.front().size(); ++i) {
-            for (std::size_t c = 0; c < channels; ++c) {
-                interleaved.push_back(block[c][i]);
-            }
-        }
-    }
-    const std::size_t frames = interleaved.size() / channels;
-    const std::size_t first = frames > kFrames ? frames - kFrames : 0;
-    ebur128_state* state = ebur128_init(static_cast<unsigned>(channels), 48000, EBUR128_MODE_M);
-    ebur128_add_frames_float(state, interleaved.data() + first * channels, frames - first);
-    double loudness = -HUGE_VAL;
-    ebur128_loudness_momentary(state, &loudness);
-    ebur128_destroy(&state);
-    return loudness;
-}
-
-// Runs a LoudnessEngine and keeps what a test needs of it: the frames of real (not injected)
-// audio it analysed and the momentary loudness of its latest snapshot.
-class EngineProbe {
-public:
-    EngineProbe() {
-        LoudnessEngine::Instrumentation hooks;
-        hooks.onProcessed = [this](const ChannelBuffers& buffers, bool synthetic) {
-            if (synthetic || buffers.empty()) {
-                return;
-            }
-            std::lock_guard lock(mutex_);
-            realFrames_ += buffers.front().size();
-            changed_.notify_all();
-        };
-        engine = LoudnessEngine::create(std::move(hooks));
-        engine->onSnapshot = [this](const LoudnessSnapshot& snapshot) {
-            std::lock_guard lock(mutex_);
-            momentaryLUFS_ = snapshot.momentaryLUFS;
-        };
-        engine->onError = [this](std::exception_ptr error) {
-            std::lock_guard lock(mutex_);
-            errors_.push_back(error);
-        };
-    }
-    ~EngineProbe() { engine->stop(); }
-    EngineProbe(const EngineProbe&) = delete;
-    EngineProbe& operator=(const EngineProbe&) = delete;
-
-    // Waits until the engine has analysed `frames` more frames of real audio than now.
-    bool waitForMoreRealFrames(std::size_t frames,
-                               std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-        std::unique_lock lock(mutex_);
-        const std::size_t target = realFrames_ + frames;
-        return changed_.wait_for(lock, timeout, [&] { return realFrames_ >= target; });
-    }
-    double momentaryLUFS() const {
-        std::lock_guard lock(mutex_);
-        return momentaryLUFS_;
-    }
-    std::size_t errorCount() const {
-        std::lock_guard lock(mutex_);
-        return errors_.size();
-    }
-
-    std::shared_ptr<LoudnessEngine> engine;
-
-private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::size_t realFrames_ = 0;
-    double momentaryLUFS_ = -HUGE_VAL;
-    std::vector<std::exception_ptr> errors_;
-};
-
 // Polls `condition` every 10 ms for at most `timeout`.
 inline bool eventually(const std::function<bool()>& condition,
                        std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) {
-            return true;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return condition();
+    return true;
 }
 
-// The error's message, whatever its type.
-inline std::string messageOf(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown error";
-    }
+// BS.1770: a full-scale 1 kHz sine reads -3.01 LUFS per channel; channels add by power.
+inline double sineLoudness(double peak, double channels) {
+    return 20.0 * std::log10(peak) + 10.0 * std::log10(channels) - 3.0103;
 }
+
+// Meters a capture source through a LoudnessEngine, as the application does, and keeps what a
+// test checks: the latest snapshot, the loudest momentary reading, the formats and the errors.
+// Starting throws what the source's start throws; destruction stops the engine and the source.
+class EngineProbe {
+public:
+    explicit EngineProbe(const std::shared_ptr<AudioCaptureSource>& source)
+        : engine_(LoudnessEngine::create()) {
+        engine_->onSnapshot = [this](const LoudnessSnapshot& snapshot) {
+            const std::lock_guard lock(mutex_);
+            latest_ = snapshot;
+            loudest_ = std::max(loudest_, snapshot.momentaryLUFS);
+            ++count_;
+        };
+        engine_->onError = [this](const std::exception_ptr& error) {
+            const std::lock_guard lock(mutex_);
+            errors_.push_back(error);
+        };
+        source->onFormatInfo = [this](const AudioFormatInfo& info) {
+            const std::lock_guard lock(mutex_);
+            formats_.push_back(info);
+        };
+        engine_->start(source);
+    }
+    ~EngineProbe() { engine_->stop(); }
+    EngineProbe(const EngineProbe&) = delete;
+    EngineProbe& operator=(const EngineProbe&) = delete;
+
+    LoudnessSnapshot latest() const { return locked(latest_); }
+    double loudestMomentaryLUFS() const { return locked(loudest_); }
+    std::vector<std::exception_ptr> errors() const { return locked(errors_); }
+    std::vector<AudioFormatInfo> formats() const { return locked(formats_); }
+
+    // Waits until the momentary loudness reads `lufs` within 0.2 LU.
+    bool reads(double lufs) const {
+        return eventually([&] { return std::abs(latest().momentaryLUFS - lufs) < 0.2; });
+    }
+    // Waits for `count` more snapshots, which come at least 33 ms apart.
+    bool passes(std::size_t count) const {
+        const std::size_t target = locked(count_) + count;
+        return eventually([&] { return locked(count_) >= target; });
+    }
+    bool failed() const {
+        return eventually([&] { return !errors().empty(); });
+    }
+
+private:
+    template <typename T>
+    T locked(const T& value) const {
+        const std::lock_guard lock(mutex_);
+        return value;
+    }
+
+    std::shared_ptr<LoudnessEngine> engine_;
+    mutable std::mutex mutex_;
+    LoudnessSnapshot latest_;
+    double loudest_ = -HUGE_VAL;
+    std::size_t count_ = 0;
+    std::vector<std::exception_ptr> errors_;
+    std::vector<AudioFormatInfo> formats_;
+};
 
 }  // namespace orvinta::testing

@@ -9,12 +9,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <numbers>
@@ -30,29 +29,18 @@ namespace orvinta::testing {
 namespace {
 
 using namespace std::chrono_literals;
+namespace fs = std::filesystem;
 
-constexpr auto kReadyTimeout = 10s;
-constexpr auto kPlayerTimeout = 5s;
-
-// Variables that would point a child at the user's own server, session bus or files.
-constexpr std::array<const char*, 8> kPrivateVariables = {
-    "PULSE_SERVER",    "PULSE_COOKIE", "PULSE_CLIENTCONFIG",       "PULSE_RUNTIME_PATH",
-    "XDG_RUNTIME_DIR", "HOME",         "DBUS_SESSION_BUS_ADDRESS", "XDG_CONFIG_HOME",
-};
-
+// Our environment without what would point a child at the user's own server, bus or files.
 std::vector<std::string> environmentWith(const std::vector<std::string>& overrides) {
+    static const char* const kPrivate[] = {
+        "PULSE_SERVER=",    "PULSE_COOKIE=", "PULSE_CLIENTCONFIG=",       "PULSE_RUNTIME_PATH=",
+        "XDG_RUNTIME_DIR=", "HOME=",         "DBUS_SESSION_BUS_ADDRESS=", "XDG_CONFIG_HOME="};
     std::vector<std::string> result;
-    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string variable(*entry);
-        bool replaced = false;
-        for (const char* name : kPrivateVariables) {
-            const std::string prefix = std::string(name) + "=";
-            if (variable.compare(0, prefix.size(), prefix) == 0) {
-                replaced = true;
-                break;
-            }
-        }
-        if (!replaced) {
+        if (std::none_of(std::begin(kPrivate), std::end(kPrivate),
+                         [&](const char* name) { return variable.starts_with(name); })) {
             result.push_back(variable);
         }
     }
@@ -60,25 +48,17 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& overrid
     return result;
 }
 
-// Starts a program with the given standard streams (-1: /dev/null); returns its pid.
-pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
-            int stdinFd, int stdoutFd, int stderrFd);
-
-// The same for a long-running child (the daemon, players, recorders): it is killed when the
-// thread that started it ends, so a crashed or killed test leaves no daemon behind.
-pid_t spawnTiedToUs(std::vector<std::string> arguments, const std::vector<std::string>& environment,
-                    int stdinFd) {
+// Starts a program with the given standard input and output (standard error joins standard
+// output; -1: /dev/null); returns its pid. It is killed when the thread that started it ends, so
+// a crashed test leaves no daemon, player or recorder behind.
+pid_t spawn(std::vector<std::string> arguments, const std::vector<std::string>& environment,
+            int stdinFd = -1, int stdoutFd = -1) {
     if (access("/usr/bin/setpriv", X_OK) == 0) {
         arguments.insert(arguments.begin(), {"/usr/bin/setpriv", "--pdeathsig", "KILL", "--"});
     }
-    return spawn(arguments, environment, stdinFd, -1, -1);
-}
-
-pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
-            int stdinFd, int stdoutFd, int stderrFd) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    const int fds[3] = {stdinFd, stdoutFd, stderrFd};
+    const int fds[3] = {stdinFd, stdoutFd, stdoutFd};
     for (int target = 0; target < 3; ++target) {
         if (fds[target] >= 0) {
             posix_spawn_file_actions_adddup2(&actions, fds[target], target);
@@ -87,20 +67,17 @@ pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::st
                                              target == 0 ? O_RDONLY : O_WRONLY, 0);
         }
     }
-    std::vector<char*> argv;
-    argv.reserve(arguments.size() + 1);
-    for (const auto& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    envp.reserve(environment.size() + 1);
-    for (const auto& variable : environment) {
-        envp.push_back(const_cast<char*>(variable.c_str()));
-    }
-    envp.push_back(nullptr);
+    const auto pointers = [](const std::vector<std::string>& texts) {
+        std::vector<char*> result;
+        for (const auto& text : texts) {
+            result.push_back(const_cast<char*>(text.c_str()));
+        }
+        result.push_back(nullptr);
+        return result;
+    };
     pid_t pid = -1;
-    const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    const int error = posix_spawnp(&pid, arguments[0].c_str(), &actions, nullptr,
+                                   pointers(arguments).data(), pointers(environment).data());
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {
         throw std::runtime_error("cannot start " + arguments[0] + ": " + std::strerror(error));
@@ -115,21 +92,8 @@ int waitForExit(pid_t pid) {
     return status;
 }
 
-std::string readAll(int fd) {
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof(buffer));
-        if (n > 0) {
-            text.append(buffer, static_cast<std::size_t>(n));
-        } else if (n == 0 || errno != EINTR) {
-            break;
-        }
-    }
-    return text;
-}
-
-void writeRandomCookie(const std::filesystem::path& path, std::mt19937_64& random) {
+void writeRandomCookie(const fs::path& path) {
+    std::random_device random;
     std::ofstream file(path, std::ios::binary);
     for (int i = 0; i < 256; ++i) {
         file.put(static_cast<char>(random() & 0xff));
@@ -141,16 +105,13 @@ int freeLocalPort() {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
     socklen_t length = sizeof(address);
     int port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
         getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
         port = ntohs(address.sin_port);
     }
-    if (fd >= 0) {
-        close(fd);
-    }
+    close(fd);
     if (port == 0) {
         throw std::runtime_error("no free local port for the refusing listener");
     }
@@ -159,7 +120,7 @@ int freeLocalPort() {
 
 }  // namespace
 
-// One pacat child playing a sine, fed through a socket by a thread of ours.
+// One child (pacat playing, or parec recording) and, for players, the thread feeding it.
 struct PrivatePulseServer::Player {
     pid_t pid = -1;
     int socket = -1;
@@ -168,21 +129,15 @@ struct PrivatePulseServer::Player {
 
     ~Player() {
         stopping.store(true);
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-        }
+        ::kill(pid, SIGTERM);
         if (socket >= 0) {
             shutdown(socket, SHUT_RDWR);
-        }
-        if (writer.joinable()) {
-            writer.join();
-        }
-        if (socket >= 0) {
+            if (writer.joinable()) {
+                writer.join();
+            }
             close(socket);
         }
-        if (pid > 0) {
-            waitForExit(pid);
-        }
+        waitForExit(pid);
     }
 };
 
@@ -199,32 +154,20 @@ PrivatePulseServer::Options PrivatePulseServer::onlyMonitor() {
     return options;
 }
 
-PrivatePulseServer::Options PrivatePulseServer::noSink() {
-    Options options;
-    options.withSpeakers = false;
-    options.microphone = Microphone::standalone;
-    return options;
-}
-
 PrivatePulseServer::PrivatePulseServer() : PrivatePulseServer(Options()) {}
 
 PrivatePulseServer::PrivatePulseServer(Options options) : options_(std::move(options)) {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "orvinta-pulse-XXXXXX").string();
+    std::string pattern = (fs::temp_directory_path() / "orvinta-pulse-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("cannot create a temporary directory for the sound server");
     }
     directory_ = pattern;
-    std::filesystem::create_directories(directory_ / "runtime");
-    std::filesystem::create_directories(directory_ / "home" / ".config");
-    std::filesystem::permissions(directory_ / "runtime", std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::replace);
-    std::mt19937_64 random(std::random_device{}());
-    writeRandomCookie(directory_ / "server-cookie", random);
-    writeRandomCookie(directory_ / "client-cookie", random);
+    fs::create_directories(directory_ / "runtime");
+    fs::create_directories(directory_ / "home" / ".config");
+    fs::permissions(directory_ / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+    writeRandomCookie(directory_ / "server-cookie");
+    writeRandomCookie(directory_ / "client-cookie");
     std::ofstream(directory_ / "client.conf") << "autospawn = no\n";
-    refusingPort_ = freeLocalPort();
-    writeConfiguration();
 }
 
 PrivatePulseServer::~PrivatePulseServer() {
@@ -233,46 +176,39 @@ PrivatePulseServer::~PrivatePulseServer() {
     } catch (...) {
     }
     std::error_code ignored;
-    std::filesystem::remove_all(directory_, ignored);
+    fs::remove_all(directory_, ignored);
 }
 
 void PrivatePulseServer::writeConfiguration() const {
     std::ofstream file(directory_ / "server.pa");
-    const std::string micChannels = std::to_string(options_.microphoneChannels);
     const std::string micRate = std::to_string(options_.microphoneRate);
+    const std::string micMap = options_.microphoneChannelMap.empty()
+                                   ? ""
+                                   : " channel_map=" + options_.microphoneChannelMap;
     if (options_.withSpeakers) {
         file << "load-module module-null-sink sink_name=" << kSpeakers
-             << " rate=48000 format=float32le channels=2"
-                " sink_properties=device.description=Speakers\n";
+             << " rate=48000 format=float32le channels=2\n"
+             << "set-default-sink " << kSpeakers << "\n";
     }
-    switch (options_.microphone) {
-        case Microphone::remapped:
-            file << "load-module module-null-sink sink_name=" << kMicrophoneFeed
-                 << " rate=" << micRate << " format=" << options_.microphoneFormat
-                 << " channels=" << micChannels
-                 << " sink_properties=device.description=Microphone_feed\n";
-            file << "load-module module-remap-source source_name=" << kMicrophone
-                 << " master=" << kMicrophoneFeed << ".monitor"
-                 << " source_properties=device.description=Microphone\n";
-            break;
-        case Microphone::standalone:
-            file << "load-module module-sine-source source_name=" << kMicrophone
-                 << " rate=" << micRate << " frequency=440\n";
-            break;
-        case Microphone::none:
-            break;
-    }
-    if (options_.withSpeakers) {
-        file << "set-default-sink " << kSpeakers << "\n";
+    if (options_.microphone == Microphone::remapped) {
+        file << "load-module module-null-sink sink_name=" << kMicrophoneFeed << " rate=" << micRate
+             << " format=" << options_.microphoneFormat
+             << " channels=" << options_.microphoneChannels << micMap << "\n"
+             << "load-module module-remap-source source_name=" << kMicrophone
+             << " master=" << kMicrophoneFeed << ".monitor" << micMap << "\n";
+    } else if (options_.microphone == Microphone::standalone) {
+        file << "load-module module-sine-source source_name=" << kMicrophone << " rate=" << micRate
+             << "\n";
     }
     if (options_.microphone != Microphone::none) {
         file << "set-default-source " << kMicrophone << "\n";
     }
     file << "load-module module-native-protocol-tcp port=" << refusingPort_
          << " listen=127.0.0.1 auth-anonymous=0 auth-cookie-enabled=1 cookie="
-         << (directory_ / "server-cookie").string() << "\n";
-    // Loaded last: once clients get in, every device above exists.
-    file << "load-module module-native-protocol-unix auth-anonymous=1 socket="
+         << (directory_ / "server-cookie").string()
+         << "\n"
+         // Loaded last: once clients get in, every device above exists.
+         << "load-module module-native-protocol-unix auth-anonymous=1 socket="
          << (directory_ / "runtime" / "pulse" / "native").string() << "\n";
 }
 
@@ -305,32 +241,11 @@ void PrivatePulseServer::exportRefusingToEnvironment() const {
     setenv("PULSE_SERVER", refusingServerAddress().c_str(), 1);
 }
 
-std::string PrivatePulseServer::daemonLog() const {
-    std::ifstream file(directory_ / "daemon.log");
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 void PrivatePulseServer::start() {
     if (isRunning()) {
         return;
     }
-    std::error_code ignored;
-    std::filesystem::remove(directory_ / "runtime" / "pulse" / "native", ignored);
-    const std::vector<std::string> arguments = {
-        "pulseaudio",
-        "-n",
-        "-F",
-        (directory_ / "server.pa").string(),
-        "--daemonize=no",
-        "--exit-idle-time=-1",
-        "--disallow-exit",
-        "--use-pid-file=no",
-        "--realtime=no",
-        "--high-priority=no",
-        "--log-target=file:" + (directory_ / "daemon.log").string(),
-    };
+    const fs::path socket = directory_ / "runtime" / "pulse" / "native";
     const auto environment = environmentWith({
         "HOME=" + (directory_ / "home").string(),
         "XDG_RUNTIME_DIR=" + (directory_ / "runtime").string(),
@@ -338,40 +253,47 @@ void PrivatePulseServer::start() {
         // Keep the daemon off the user's session bus.
         "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (directory_ / "no-bus").string(),
     });
-    daemonPid_ = spawnTiedToUs(arguments, environment, -1);
-
-    const auto deadline = std::chrono::steady_clock::now() + kReadyTimeout;
-    int attempts = 1;
-    while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        if (waitpid(daemonPid_, &status, WNOHANG) == daemonPid_) {
-            daemonPid_ = -1;
-            // Another process may have taken the refusing listener's port since we chose it.
-            if (attempts++ < 3) {
-                refusingPort_ = freeLocalPort();
-                writeConfiguration();
-                daemonPid_ = spawnTiedToUs(arguments, environment, -1);
-                continue;
-            }
-            throw std::runtime_error("the private sound server exited at start:\n" + daemonLog());
+    // Another process may take the refusing listener's port between our choice and the
+    // daemon's bind; the daemon then exits, and we try another port.
+    for (int attempt = 0; attempt < 3 && !isRunning(); ++attempt) {
+        std::error_code ignored;
+        fs::remove(socket, ignored);
+        if (refusingPort_ == 0 || attempt > 0) {
+            refusingPort_ = freeLocalPort();
         }
-        if (std::filesystem::exists(directory_ / "runtime" / "pulse" / "native")) {
+        writeConfiguration();
+        daemonPid_ = spawn(
+            {"pulseaudio", "-n", "-F", (directory_ / "server.pa").string(), "--daemonize=no",
+             "--exit-idle-time=-1", "--disallow-exit", "--use-pid-file=no", "--realtime=no",
+             "--high-priority=no", "--log-target=file:" + (directory_ / "daemon.log").string()},
+            environment);
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (waitpid(daemonPid_, &status, WNOHANG) == daemonPid_) {
+                daemonPid_ = -1;
+                break;
+            }
             try {
-                pactl({"info"});
-                if (options_.withSpeakers) {
-                    keepMonitorWarm(kSpeakers);
+                if (fs::exists(socket)) {
+                    pactl({"info"});
+                    if (options_.withSpeakers) {
+                        keepMonitorWarm(kSpeakers);
+                    }
+                    if (options_.microphone == Microphone::remapped) {
+                        keepMonitorWarm(kMicrophoneFeed);
+                    }
+                    return;
                 }
-                if (options_.microphone == Microphone::remapped) {
-                    keepMonitorWarm(kMicrophoneFeed);
-                }
-                return;
             } catch (const std::runtime_error&) {
             }
+            std::this_thread::sleep_for(20ms);
         }
-        std::this_thread::sleep_for(20ms);
     }
     kill();
-    throw std::runtime_error("the private sound server did not come up:\n" + daemonLog());
+    std::stringstream log;
+    log << std::ifstream(directory_ / "daemon.log").rdbuf();
+    throw std::runtime_error("the private sound server did not come up:\n" + log.str());
 }
 
 void PrivatePulseServer::stop() {
@@ -391,49 +313,49 @@ void PrivatePulseServer::kill() {
     }
 }
 
+void PrivatePulseServer::pause() const {
+    ::kill(daemonPid_, SIGSTOP);
+}
+
+void PrivatePulseServer::resume() const {
+    ::kill(daemonPid_, SIGCONT);
+}
+
 std::string PrivatePulseServer::pactl(const std::vector<std::string>& arguments) const {
     int out[2];
-    int err[2];
     if (pipe2(out, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    if (pipe2(err, O_CLOEXEC) != 0) {
-        close(out[0]);
-        close(out[1]);
         throw std::runtime_error("pipe failed");
     }
     std::vector<std::string> command = {"pactl", "--server=" + serverAddress()};
     command.insert(command.end(), arguments.begin(), arguments.end());
     pid_t pid = -1;
     try {
-        pid = spawn(command, clientEnvironment(), -1, out[1], err[1]);
+        pid = spawn(command, clientEnvironment(), -1, out[1]);
     } catch (...) {
         close(out[0]);
         close(out[1]);
-        close(err[0]);
-        close(err[1]);
         throw;
     }
     close(out[1]);
-    close(err[1]);
-    // pactl writes little; reading the two pipes one after the other cannot fill either.
-    std::string output = readAll(out[0]);
-    std::string errors = readAll(err[0]);
+    std::string output;
+    char buffer[4096];
+    for (ssize_t n = 0; (n = read(out[0], buffer, sizeof(buffer))) != 0;) {
+        if (n > 0) {
+            output.append(buffer, static_cast<std::size_t>(n));
+        } else if (errno != EINTR) {
+            break;
+        }
+    }
     close(out[0]);
-    close(err[0]);
     const int status = waitForExit(pid);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::string joined;
-        for (const auto& argument : arguments) {
-            joined += " " + argument;
-        }
-        throw std::runtime_error("pactl" + joined + " failed: " + errors);
+        throw std::runtime_error("pactl " + arguments.front() + " failed: " + output);
     }
     return output;
 }
 
 void PrivatePulseServer::playSine(const std::string& sinkName, int channels, unsigned rate,
-                                  double peak, double frequencyHz) {
+                                  double peak, int onlyChannel, const std::string& channelMap) {
     const std::string clientName =
         "orvinta-test-sine-" + std::to_string(players_.size() + 1) + "-" + std::to_string(getpid());
     int sockets[2];
@@ -444,69 +366,73 @@ void PrivatePulseServer::playSine(const std::string& sinkName, int channels, uns
     player->socket = sockets[0];
     // A quarter second of buffer keeps the sine free of underruns on a busy machine; the level
     // it plays is then exactly the level that was asked for.
+    std::vector<std::string> arguments = {"pacat",
+                                          "--playback",
+                                          "--raw",
+                                          "--server=" + serverAddress(),
+                                          "--device=" + sinkName,
+                                          "--format=float32le",
+                                          "--rate=" + std::to_string(rate),
+                                          "--channels=" + std::to_string(channels),
+                                          "--latency-msec=250",
+                                          "--volume=65536",
+                                          "--client-name=" + clientName};
+    if (!channelMap.empty()) {
+        arguments.push_back("--channel-map=" + channelMap);
+    }
     try {
-        player->pid = spawnTiedToUs(
-            {"pacat", "--playback", "--raw", "--server=" + serverAddress(), "--device=" + sinkName,
-             "--format=float32le", "--rate=" + std::to_string(rate),
-             "--channels=" + std::to_string(channels), "--latency-msec=250", "--volume=65536",
-             "--client-name=" + clientName, "--stream-name=sine"},
-            clientEnvironment(), sockets[1]);
+        player->pid = spawn(arguments, clientEnvironment(), sockets[1]);
     } catch (...) {
         close(sockets[1]);
         throw;
     }
     close(sockets[1]);
 
-    player->writer = std::thread([socket = player->socket, stopping = &player->stopping, channels,
-                                  rate, peak, frequencyHz] {
-        constexpr std::size_t kFrames = 1024;
-        std::vector<float> samples(kFrames * static_cast<std::size_t>(channels));
-        std::uint64_t frame = 0;
-        while (!stopping->load()) {
-            for (std::size_t i = 0; i < kFrames; ++i, ++frame) {
-                // The phase restarts every second, so it never loses precision.
-                const double t = static_cast<double>(frame % rate) / rate;
-                const auto value =
-                    static_cast<float>(peak * std::sin(2.0 * std::numbers::pi * frequencyHz * t));
-                for (int c = 0; c < channels; ++c) {
-                    samples[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
-                        value;
-                }
-            }
-            const char* bytes = reinterpret_cast<const char*>(samples.data());
-            std::size_t left = samples.size() * sizeof(float);
-            while (left > 0) {
-                const ssize_t sent = send(socket, bytes, left, MSG_NOSIGNAL);
-                if (sent < 0) {
-                    if (errno == EINTR) {
-                        continue;
+    player->writer = std::thread(
+        [socket = player->socket, stopping = &player->stopping, channels, rate, peak, onlyChannel] {
+            const auto width = static_cast<std::size_t>(channels);
+            std::vector<float> samples(1024 * width);
+            for (std::uint64_t frame = 0; !stopping->load();) {
+                for (std::size_t i = 0; i < samples.size(); ++frame, i += width) {
+                    // The phase restarts every second, so it never loses precision.
+                    const double t = static_cast<double>(frame % rate) / rate;
+                    const auto value =
+                        static_cast<float>(peak * std::sin(2.0 * std::numbers::pi * 1000.0 * t));
+                    for (std::size_t c = 0; c < width; ++c) {
+                        const bool sounds =
+                            onlyChannel < 0 || c == static_cast<std::size_t>(onlyChannel);
+                        samples[i + c] = sounds ? value : 0.0f;
                     }
-                    return;
                 }
-                bytes += sent;
-                left -= static_cast<std::size_t>(sent);
+                const char* bytes = reinterpret_cast<const char*>(samples.data());
+                for (std::size_t left = samples.size() * sizeof(float); left > 0;) {
+                    const ssize_t sent = send(socket, bytes, left, MSG_NOSIGNAL);
+                    if (sent < 0 && errno != EINTR) {
+                        return;
+                    }
+                    bytes += std::max<ssize_t>(sent, 0);
+                    left -= static_cast<std::size_t>(std::max<ssize_t>(sent, 0));
+                }
             }
-        }
-    });
+        });
     players_.push_back(std::move(player));
 
-    const auto deadline = std::chrono::steady_clock::now() + kPlayerTimeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (pactl({"list", "sink-inputs"}).find(clientName) != std::string::npos) {
-            return;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (pactl({"list", "sink-inputs"}).find(clientName) == std::string::npos) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            throw std::runtime_error("the sine player did not connect to " + sinkName);
         }
         std::this_thread::sleep_for(20ms);
     }
-    throw std::runtime_error("the sine player did not connect to " + sinkName);
 }
 
-void PrivatePulseServer::playSineIntoMicrophone(double peak, double frequencyHz) {
+void PrivatePulseServer::playSineIntoMicrophone(double peak, int onlyChannel) {
     playSine(kMicrophoneFeed, options_.microphoneChannels, options_.microphoneRate, peak,
-             frequencyHz);
+             onlyChannel, options_.microphoneChannelMap);
 }
 
-void PrivatePulseServer::playSineIntoSpeakers(double peak, double frequencyHz) {
-    playSine(kSpeakers, 2, 48000, peak, frequencyHz);
+void PrivatePulseServer::playSineIntoSpeakers(double peak) {
+    playSine(kSpeakers, 2, 48000, peak);
 }
 
 void PrivatePulseServer::stopPlayback() {
@@ -515,10 +441,10 @@ void PrivatePulseServer::stopPlayback() {
 
 void PrivatePulseServer::keepMonitorWarm(const std::string& sinkName) {
     auto recorder = std::make_unique<Player>();
-    recorder->pid = spawnTiedToUs(
-        {"parec", "--raw", "--server=" + serverAddress(), "--device=" + sinkName + ".monitor",
-         "--latency-msec=20", "--client-name=orvinta-test-warm-recorder"},
-        clientEnvironment(), -1);
+    recorder->pid =
+        spawn({"parec", "--raw", "--server=" + serverAddress(), "--device=" + sinkName + ".monitor",
+               "--latency-msec=20", "--client-name=orvinta-test-warm-recorder"},
+              clientEnvironment());
     players_.push_back(std::move(recorder));
 }
 

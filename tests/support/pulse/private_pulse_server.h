@@ -9,25 +9,20 @@
 
 namespace orvinta::testing {
 
-// A private PulseAudio daemon for tests, with its own runtime directory, socket, home and
-// cookie under a fresh temporary directory, so that tests never touch the developer's own sound
-// server and leave nothing behind.
+// A private PulseAudio daemon for tests under a fresh temporary directory (runtime, socket, home,
+// cookie), so tests never touch the developer's own sound server and leave nothing behind.
 //
 // The default layout is a small desktop:
 //   - sink "speakers": a null sink, float32le, 48 000 Hz, stereo; the default sink;
 //   - sink "mic_feed": a null sink in the microphone's format, which feeds
 //   - source "mic": module-remap-source over mic_feed.monitor; the default source, a real input
-//     device in the server's eyes (not a monitor), mono or stereo by option.
-// Whatever plays into mic_feed is what the microphone hears, at a level known exactly.
+//     device in the server's eyes. Whatever plays into mic_feed is what it hears, exactly.
+// The daemon also listens on 127.0.0.1 (refusingServerAddress()) with a cookie no client has, so
+// clients pointed there are refused with "Access denied".
 //
-// Besides its unix socket, the daemon listens on 127.0.0.1 (refusingServerAddress()) with
-// anonymous access off and a cookie no client has, so that clients pointed there are refused
-// with "Access denied".
-//
-// Not thread-safe: drive one server from one test thread, one that outlives the server. The daemon
-// and its helpers are tied to the thread that started them and are killed when it ends, so that a
-// crashed test leaves no daemon running. The destructor stops the daemon and
-// every child process, and removes the temporary directory.
+// Drive one server from one test thread that outlives it. The daemon and its helpers die with
+// that thread, so a crashed test leaves none running; the destructor stops them all and removes
+// the directory.
 class PrivatePulseServer {
 public:
     enum class Microphone {
@@ -42,15 +37,13 @@ public:
         int microphoneChannels = 2;
         unsigned microphoneRate = 48000;
         std::string microphoneFormat = "s16le";  // a PulseAudio sample format name
+        std::string microphoneChannelMap;        // e.g. "front-left,front-right"; empty: default
     };
 
     // No sink and no source: the server has no default source and no default sink.
     static Options nothingAttached();
     // Only the speakers: the default source is the speakers' monitor.
     static Options onlyMonitor();
-    // A microphone but no sink: no default sink (the microphone is standalone, as a mic_feed
-    // sink would become the default sink).
-    static Options noSink();
 
     PrivatePulseServer();
     explicit PrivatePulseServer(Options options);
@@ -67,6 +60,9 @@ public:
     // Kills the daemon with SIGKILL, as a crash would, and waits for it. Players are left to
     // fail on their own and are reaped by stopPlayback().
     void kill();
+    // SIGSTOP / SIGCONT: a server that hangs, its sockets open, answering nothing.
+    void pause() const;
+    void resume() const;
     bool isRunning() const { return daemonPid_ > 0; }
 
     // "unix:<dir>/runtime/pulse/native"; valid before start() and after stop().
@@ -83,25 +79,22 @@ public:
     // (with its error output) when it exits non-zero.
     std::string pactl(const std::vector<std::string>& arguments) const;
 
-    // Plays an endless sine of `peak` (full scale 1.0) on every channel into a sink, through a
-    // pacat child process fed with float32 samples computed here. Returns once the player's
-    // stream is connected. Several players may run at once.
+    // Plays an endless 1 kHz sine of `peak` (full scale 1.0) into a sink, on every channel or
+    // only on `onlyChannel`, through a pacat child fed with float32 samples computed here, in
+    // `channelMap` (empty: pacat's default). Returns once the player's stream is connected.
     void playSine(const std::string& sinkName, int channels, unsigned rate, double peak,
-                  double frequencyHz = 1000.0);
-    // The same into the microphone's feed (mic_feed, in the microphone's channels and rate).
-    void playSineIntoMicrophone(double peak, double frequencyHz = 1000.0);
+                  int onlyChannel = -1, const std::string& channelMap = {});
+    // The same into the microphone's feed, in the microphone's channels, rate and map.
+    void playSineIntoMicrophone(double peak, int onlyChannel = -1);
     // The same into the speakers (48 000 Hz stereo).
-    void playSineIntoSpeakers(double peak, double frequencyHz = 1000.0);
+    void playSineIntoSpeakers(double peak);
     // Stops every player and monitor recorder.
     void stopPlayback();
 
-    // Leaves a 20 ms recorder on a sink's monitor. An idle null sink's monitor hands a new stream
-    // its first audio only 1-2 s after it connects; with a low-latency recorder already there,
-    // within tens of milliseconds. start() does this for the speakers and the microphone feed.
+    // Leaves a 20 ms recorder on a sink's monitor: an idle null sink's monitor gives a new
+    // stream its first audio only after 1-2 s, a warm one within tens of milliseconds. start()
+    // does this for the speakers and the microphone feed.
     void keepMonitorWarm(const std::string& sinkName);
-
-    const Options& options() const { return options_; }
-    std::filesystem::path directory() const { return directory_; }
 
     static constexpr const char* kSpeakers = "speakers";
     static constexpr const char* kMicrophoneFeed = "mic_feed";
@@ -112,7 +105,6 @@ private:
 
     void writeConfiguration() const;
     std::vector<std::string> clientEnvironment() const;
-    std::string daemonLog() const;
 
     Options options_;
     std::filesystem::path directory_;

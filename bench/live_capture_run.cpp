@@ -29,7 +29,7 @@ void meter(const std::shared_ptr<orvinta::AudioCaptureSource>& source, const cha
         std::lock_guard lock(mutex);
         momentary = snapshot.momentaryLUFS;
     };
-    engine->onError = [name](std::exception_ptr) {
+    engine->onError = [name](const std::exception_ptr&) {
         orvinta::printLogLine(std::string("live_capture_run: ") + name + " reported an error");
     };
     orvinta::printLogLine(std::string("live_capture_run: metering ") + name + " for " +

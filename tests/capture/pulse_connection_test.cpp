@@ -1,0 +1,126 @@
+#include "capture/pulse_connection.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <future>
+#include <string>
+
+#include "capture/microphone_capture.h"
+#include "capture/system_audio_capture.h"
+#include "tests/capture/capture_recorder.h"
+#include "tests/support/pulse/private_pulse_server.h"
+
+namespace orvinta {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::EngineProbe;
+using testing::PrivatePulseServer;
+using testing::sineLoudness;
+
+// Both sources against one server, as the application runs them.
+class PulseSources : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server.start();
+        server.exportToEnvironment();
+        server.playSineIntoMicrophone(0.1);
+        server.playSineIntoSpeakers(0.1);
+    }
+    PrivatePulseServer server;
+};
+
+TEST_F(PulseSources, HungServerNeverHoldsUpStopAndAStartGivesUp) {
+    auto microphone = std::make_unique<EngineProbe>(std::make_shared<MicrophoneCapture>());
+    auto system = std::make_unique<EngineProbe>(std::make_shared<SystemAudioCapture>());
+    ASSERT_TRUE(microphone->reads(sineLoudness(0.1, 2)));
+    ASSERT_TRUE(system->reads(sineLoudness(0.1, 2)));
+
+    server.pause();
+    // stop() and the destructors run on the UI thread: a hang check, not a timing.
+    auto stopped = std::async(std::launch::async, [&] {
+        microphone.reset();
+        system.reset();
+    });
+    const auto stopStatus = stopped.wait_for(1s);
+    // A start gives up after its own timeouts.
+    const auto startFails = [](auto source) {
+        return std::async(std::launch::async, [source] {
+            try {
+                source->start();
+            } catch (...) {
+                return true;
+            }
+            return false;
+        });
+    };
+    auto microphoneStart = startFails(std::make_shared<MicrophoneCapture>());
+    auto systemStart = startFails(std::make_shared<SystemAudioCapture>());
+    const auto microphoneStatus = microphoneStart.wait_for(20s);
+    const auto systemStatus = systemStart.wait_for(20s);
+    server.resume();
+
+    EXPECT_EQ(stopStatus, std::future_status::ready);
+    ASSERT_EQ(microphoneStatus, std::future_status::ready);
+    ASSERT_EQ(systemStatus, std::future_status::ready);
+    EXPECT_TRUE(microphoneStart.get());
+    EXPECT_TRUE(systemStart.get());
+    // The server recovers, and so does capture.
+    EXPECT_TRUE(EngineProbe(std::make_shared<MicrophoneCapture>()).reads(sineLoudness(0.1, 2)));
+}
+
+struct Usage {
+    long residentKiB = 0;
+    int descriptors = 0;
+    int threads = 0;
+};
+
+int entries(const char* directory) {
+    int count = 0;
+    if (DIR* dir = opendir(directory)) {
+        while (const dirent* entry = readdir(dir)) {
+            count += entry->d_name[0] != '.';
+        }
+        closedir(dir);
+    }
+    return count;
+}
+
+Usage usage() {
+    Usage result;
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            result.residentKiB = std::stol(line.substr(6));
+        }
+    }
+    result.descriptors = entries("/proc/self/fd");
+    result.threads = entries("/proc/self/task");
+    return result;
+}
+
+TEST_F(PulseSources, ThreeHundredStartStopCyclesLeaveMemoryDescriptorsAndThreadsFlat) {
+    const auto cycles = [](int count) {
+        for (int i = 0; i < count; ++i) {
+            MicrophoneCapture microphone;
+            microphone.start();
+            SystemAudioCapture system;
+            system.start();
+            microphone.stop();
+            system.stop();
+        }
+    };
+    cycles(20);  // the allocator's arenas and libpulse's per-thread state settle
+    const Usage before = usage();
+    cycles(300);
+    const Usage after = usage();
+    EXPECT_EQ(after.descriptors, before.descriptors);
+    EXPECT_EQ(after.threads, before.threads);
+    EXPECT_LT(after.residentKiB - before.residentKiB, 2048)
+        << before.residentKiB << " KiB before, " << after.residentKiB << " KiB after";
+}
+
+}  // namespace
+}  // namespace orvinta
