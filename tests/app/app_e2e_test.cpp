@@ -269,7 +269,7 @@ TEST_F(ApplicationEndToEnd, MetersKeysResetsSwitchesSourceAndSurvivesTheSoundSer
         integrated.renderings["none"] = crop(dashboard.grab(), integrated.rect);
         LoudnessSnapshot snapshot;
         snapshot.integratedLUFS = -20.0;
-        dashboard.state().applySnapshot(snapshot);
+        dashboard.state().readings().publish(snapshot);
         integrated.renderings["measured"] = crop(dashboard.grab(), integrated.rect);
         dashboard.state().setErrorMessageText(QStringLiteral("x"));
         dashboard.grab();

@@ -1,10 +1,14 @@
 #include <QCoreApplication>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <iostream>
 #include <string>
@@ -53,7 +57,8 @@ protected:
 
 TEST_F(AppStateOnPulse, MicrophoneSineReachesMomentaryLoudnessOnTheUiThread) {
     AppState state;
-    EXPECT_EQ(state.inputFormatDescription(), u"44.1 kHz / 16-bit / Stereo");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return state.inputFormatDescription() == u"44.1 kHz / 16-bit / Stereo"; }, kWaitMs));
 
     int snapshotsOffUiThread = 0;
     int snapshots = 0;
@@ -91,7 +96,6 @@ TEST_F(AppStateOnPulse, MicrophoneSineReachesMomentaryLoudnessOnTheUiThread) {
     ASSERT_TRUE(state.phaseCorrelation().has_value());
     EXPECT_NEAR(*state.phaseCorrelation(), 1.0, 0.01);
     EXPECT_GT(state.elapsedSeconds(), 4.5);
-    EXPECT_EQ(state.inputFormatDescription(), u"44.1 kHz / 16-bit / Stereo");
 
     const std::vector<int> hopCounts = test::hopStatisticsCounts(output);
     ASSERT_GE(hopCounts.size(), 1u);
@@ -131,7 +135,56 @@ TEST_F(AppStateOnPulse, ServerDeathShowsTheErrorAndStops) {
     EXPECT_FALSE(state.isRunning());
     ASSERT_TRUE(state.errorMessage().has_value());
     EXPECT_FALSE(state.errorMessage()->isEmpty());
-    EXPECT_FALSE(state.inputFormatDescription().has_value());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !state.inputFormatDescription(); }, kWaitMs));
+}
+
+// SIGSTOP: the server keeps its socket open and answers nothing, so every request times out.
+class StoppedServer {
+public:
+    StoppedServer() {
+        QProcess pgrep;
+        pgrep.start(QStringLiteral("pgrep"), {QStringLiteral("-P"), QString::number(::getpid()),
+                                              QStringLiteral("-x"), QStringLiteral("pulseaudio")});
+        pgrep.waitForFinished();
+        pid_ = pgrep.readAllStandardOutput().trimmed().toInt();
+        if (pid_ > 0) {
+            ::kill(pid_, SIGSTOP);
+        }
+    }
+    ~StoppedServer() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGCONT);
+        }
+    }
+    bool stopped() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = 0;
+};
+
+TEST_F(AppStateOnPulse, AServerThatStopsAnsweringBlocksNeitherTheUiThreadNorQuitting) {
+    using Clock = std::chrono::steady_clock;
+    auto state = std::make_unique<AppState>();
+    ASSERT_TRUE(startAndWait(*state));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return state->history().size() > 3; }, kWaitMs));
+
+    const StoppedServer stopped;
+    ASSERT_TRUE(stopped.stopped());
+    // Each of these once asked the server on the UI thread, 1 s per timed-out step; the bounds
+    // only tell "at once" from "after a timeout".
+    const auto before = Clock::now();
+    state->stop();
+    state->setInputSource(InputSource::systemAudio);
+    state->setInputSource(InputSource::microphone);
+    state->start();
+    EXPECT_LT(Clock::now() - before, std::chrono::milliseconds(700));
+    EXPECT_FALSE(state->isRunning());
+    EXPECT_TRUE(state->isStarting());
+
+    // Quitting while that start hangs on the server.
+    const auto quitting = Clock::now();
+    state.reset();
+    EXPECT_LT(Clock::now() - quitting, std::chrono::seconds(2));
 }
 
 }  // namespace

@@ -46,8 +46,7 @@ LoudnessSnapshot snapshotWithLists(float scale) {
 
 TEST(AppStateInQml, ListValuesReachItemPropertiesIntactAndUnconverted) {
     qmlRegisterType<ListReceiver>("OrvintaStateTest", 1, 0, "ListReceiver");
-    AppState state([](InputSource) { return nullptr; },
-                   [] { return std::optional<AudioFormatInfo>(); });
+    AppState state([](InputSource) { return nullptr; }, {});
     QQmlEngine engine;
     engine.rootContext()->setContextProperty(QStringLiteral("appState"), &state);
     QQmlComponent component(&engine);
@@ -62,6 +61,7 @@ TEST(AppStateInQml, ListValuesReachItemPropertiesIntactAndUnconverted) {
             property var correlation: appState.phaseCorrelation
             property string target: appState.target
             property real range: appState.radarRangeLU
+            property bool busy: appState.isRunning || appState.isStarting
         }
     )",
                       QUrl());
@@ -73,10 +73,11 @@ TEST(AppStateInQml, ListValuesReachItemPropertiesIntactAndUnconverted) {
     EXPECT_TRUE(object->property("correlation").isNull() ||
                 !object->property("correlation").isValid());
     EXPECT_EQ(object->property("target").toString(), u"ebuR128");
+    EXPECT_FALSE(object->property("busy").toBool());
 
-    state.applySnapshot(snapshotWithLists(0.5f));
+    state.readings().publish(snapshotWithLists(0.5f));
     const LoudnessSnapshot snapshot = snapshotWithLists(0.25f);
-    state.applySnapshot(snapshot);
+    state.readings().publish(snapshot);
 
     ASSERT_EQ(receiver->points.size(), 2000);
     EXPECT_EQ(receiver->points.points(), snapshot.goniometerPoints);
