@@ -2,10 +2,7 @@
 
 // Helpers shared by the state tests: starting a state and reading its log lines.
 
-#include <QRegularExpression>
 #include <QSignalSpy>
-
-#include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
@@ -33,19 +30,6 @@ inline std::vector<std::string> linesContaining(const std::string& output,
         }
     }
     return lines;
-}
-
-// The snapshot counts of the hand-over statistics lines in the output, each checked for form.
-inline std::vector<int> hopStatisticsCounts(const std::string& output) {
-    const QRegularExpression format(QStringLiteral(
-        R"(^\[Tessaro\] AppState: mainActor hop delay avg=\d+\.\dms max=\d+\.\dms \((\d+) snapshots\)$)"));
-    std::vector<int> counts;
-    for (const std::string& line : linesContaining(output, "hop delay")) {
-        const QRegularExpressionMatch match = format.match(QString::fromStdString(line));
-        EXPECT_TRUE(match.hasMatch()) << line;
-        counts.push_back(match.captured(1).toInt());
-    }
-    return counts;
 }
 
 }  // namespace orvinta::test
