@@ -10,52 +10,43 @@
 namespace orvinta {
 namespace {
 
+struct Step {
+    LoudnessTarget preset;
+    std::optional<double> start;  // the override for TARGET, the outer edge for RANGE
+    double delta;
+    double expected;  // the override after TARGET, the outer edge after RANGE
+};
+
 TEST(MeterSettings, TargetButtonsMoveTheTargetWithinMinusFortyAndZero) {
-    const struct {
-        LoudnessTarget preset;
-        std::optional<double> override;
-        double delta;
-        double expected;
-    } cases[] = {
-        {LoudnessTarget::off, std::nullopt, +0.5, -22.5},  // no target: counted from -23
-        {LoudnessTarget::off, std::nullopt, -0.5, -23.5},
-        {LoudnessTarget::atsc, std::nullopt, +0.5, -23.5},
-        {LoudnessTarget::ebuR128, -40.0, -0.5, -40.0},
-        {LoudnessTarget::ebuR128, -0.2, +0.5, 0.0},
-        {LoudnessTarget::ebuR128, 0.0, +0.5, 0.0},
-    };
-    for (const auto& c : cases) {
+    for (const Step& step : {Step{LoudnessTarget::off, std::nullopt, +0.5, -22.5},  // from -23
+                             Step{LoudnessTarget::off, std::nullopt, -0.5, -23.5},
+                             Step{LoudnessTarget::atsc, std::nullopt, +0.5, -23.5},
+                             Step{LoudnessTarget::ebuR128, -40.0, -0.5, -40.0},
+                             Step{LoudnessTarget::ebuR128, -0.2, +0.5, 0.0}}) {
         MeterSettings settings;
-        settings.setTarget(c.preset);
-        settings.setTargetOverrideLUFS(c.override);
-        settings.adjustTarget(c.delta);
-        EXPECT_EQ(settings.targetOverrideLUFS(), c.expected) << c.expected;
-        EXPECT_EQ(settings.effectiveTargetLUFS(), c.expected);
+        settings.setTarget(step.preset);
+        settings.setTargetOverrideLUFS(step.start);
+        settings.adjustTarget(step.delta);
+        EXPECT_EQ(settings.effectiveTargetLUFS(), step.expected);
     }
 }
 
 TEST(MeterSettings, RangeButtonsMoveTheOuterEdgeWithinOneToEightyLU) {
-    const struct {
-        LoudnessTarget preset;
-        double outer;
-        double delta;
-        double expectedOuter;
-        double expectedRange;
-    } cases[] = {
-        {LoudnessTarget::ebuR128, -3.0, +0.5, -2.5, 20.5},
-        {LoudnessTarget::ebuR128, -22.0, -0.5, -22.0, 1.0},
-        {LoudnessTarget::ebuR128, -50.0, +0.5, -21.5, 1.5},  // an edge below target + 1 reads 1
-        {LoudnessTarget::ebuR128, 57.0, +0.5, 57.0, 80.0},
-        {LoudnessTarget::off, -3.0, -0.5, -0.5, 23.0},  // no target: 0 - (-23), moved from -23
-    };
-    for (const auto& c : cases) {
+    // The range runs from the target (-23 here, also without one) up to the outer edge.
+    for (const Step& step : {Step{LoudnessTarget::ebuR128, -3.0, +0.5, -2.5},
+                             Step{LoudnessTarget::ebuR128, -22.0, -0.5, -22.0},  // 1 LU at least
+                             Step{LoudnessTarget::ebuR128, -50.0, +0.5, -21.5},  // reads 1 LU
+                             Step{LoudnessTarget::ebuR128, 57.0, +0.5, 57.0},    // 80 LU at most
+                             Step{LoudnessTarget::off, -3.0, -0.5, -0.5}}) {
         MeterSettings settings;
-        settings.setTarget(c.preset);
-        settings.setRadarOuterLUFS(c.outer);
-        settings.adjustRange(c.delta);
-        EXPECT_EQ(settings.radarOuterLUFS(), c.expectedOuter) << c.outer;
-        EXPECT_EQ(settings.radarRangeLU(), c.expectedRange) << c.outer;
+        settings.setTarget(step.preset);
+        settings.setRadarOuterLUFS(*step.start);
+        settings.adjustRange(step.delta);
+        EXPECT_EQ(settings.radarOuterLUFS(), step.expected) << *step.start;
     }
+    MeterSettings noTarget;
+    noTarget.setTarget(LoudnessTarget::off);
+    EXPECT_EQ(noTarget.radarRangeLU(), 23.0);
 }
 
 TEST(MeterSettings, PresetsDropOnlyAnotherPresetsOverrideAndDerivedValuesNotifyOnChange) {
@@ -82,9 +73,6 @@ TEST(MeterSettings, PresetsDropOnlyAnotherPresetsOverrideAndDerivedValuesNotifyO
         EXPECT_EQ(effective.count(), step.effective);
         EXPECT_EQ(range.count(), step.range);
     }
-    settings.setRadarCycleSeconds(120.0);
-    settings.setRadarCycleSeconds(std::numeric_limits<double>::quiet_NaN());
-    EXPECT_EQ(settings.radarCycleSeconds(), 120.0);
 }
 
 }  // namespace

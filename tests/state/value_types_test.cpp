@@ -8,8 +8,6 @@ namespace orvinta {
 namespace {
 
 TEST(ValueTypes, RawValuesRoundTripAndNothingElseParses) {
-    ASSERT_EQ(allLoudnessTargets().size(), 5);
-    EXPECT_EQ(allLoudnessTargets().front(), LoudnessTarget::ebuR128);
     for (LoudnessTarget target : allLoudnessTargets()) {
         EXPECT_EQ(loudnessTargetFromRawValue(rawValue(target)), target);
         EXPECT_EQ(targetLUFS(target).has_value(), target != LoudnessTarget::off);
@@ -17,7 +15,6 @@ TEST(ValueTypes, RawValuesRoundTripAndNothingElseParses) {
     for (InputSource source : allInputSources()) {
         EXPECT_EQ(inputSourceFromRawValue(rawValue(source)), source);
     }
-    EXPECT_EQ(allMeterMetrics().size(), 3);
     for (MeterMetric metric : allMeterMetrics()) {
         EXPECT_EQ(meterMetricFromRawValue(rawValue(metric)), metric);
     }
