@@ -30,7 +30,6 @@ TEST(SnapshotMailbox, ATakerThatFallsBehindGetsOnlyTheNewestTimedFromTheFirst) {
     EXPECT_EQ(delivery->handedOverAt, t0 + 10ms);
     EXPECT_FALSE(mailbox.take().has_value());
     EXPECT_TRUE(mailbox.put(LoudnessSnapshot(), t0 + 90ms));
-    EXPECT_EQ(mailbox.take()->handedOverAt, t0 + 90ms);
 }
 
 }  // namespace
