@@ -447,4 +447,8 @@ void SystemAudioCapture::stop() {
     impl_->stop();
 }
 
+AudioFormatInfo SystemAudioCapture::deliveredFormatInfo() {
+    return AudioFormatInfo{kSampleRate, 32, true, kChannelCount};
+}
+
 }  // namespace orvinta

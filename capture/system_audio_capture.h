@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "capture/audio_capture_source.h"
+#include "capture/audio_format_info.h"
 
 namespace orvinta {
 
@@ -17,6 +18,10 @@ public:
     int channelCount() const override;
     void start() override;
     void stop() override;
+
+    // The format every delivery has: 48 kHz, 32-bit float, stereo (the server converts the
+    // monitor to it). Known without asking the server.
+    static AudioFormatInfo deliveredFormatInfo();
 
 private:
     struct Impl;

@@ -1,35 +1,30 @@
 #pragma once
 
-#include <QFuture>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
 
-#include <chrono>
-#include <exception>
-#include <functional>
-#include <memory>
 #include <optional>
 
-#include "capture/audio_capture_source.h"
-#include "capture/audio_format_info.h"
-#include "measurement/loudness_snapshot.h"
+#include "state/capture_run.h"
 #include "state/goniometer_point_list.h"
 #include "state/history_point_list.h"
+#include "state/input_format_probe.h"
 #include "state/input_source.h"
 #include "state/loudness_target.h"
+#include "state/meter_metric.h"
+#include "state/meter_settings.h"
+#include "state/readings_publisher.h"
 #include "state/spectrum_rows.h"
 
 namespace orvinta {
 
-class LoudnessEngine;
-
 // The one observable object the dashboard reads: settings, the latest measurements, the
-// history for the sparklines, the error text and the input-format text. Lives on the UI thread
-// for the life of the process and owns the one LoudnessEngine; engine and source callbacks hop
-// to the UI thread and do nothing once the state is gone.
+// history for the sparklines, the error text and the input-format text. A facade over the
+// capture run (start, stop, the engine), the readings and the meter settings. Lives on the UI
+// thread for the life of the process; nothing it does waits for the sound server.
 //
 // QML sees optional values as undefined when absent (errorMessage and inputFormatDescription
 // as empty strings), the enumerations by their raw values ("ebuR128", "microphone").
@@ -37,6 +32,8 @@ class AppState : public QObject {
     Q_OBJECT
     // clang-format off
     Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged FINAL)
+    // A start was requested and has not yet run or failed; STOP cancels it.
+    Q_PROPERTY(bool isStarting READ isStarting NOTIFY isStartingChanged FINAL)
     Q_PROPERTY(QString inputSource READ inputSourceRawValue WRITE setInputSourceRawValue NOTIFY inputSourceChanged FINAL)
     Q_PROPERTY(QString inputSourceDisplayName READ inputSourceDisplayName NOTIFY inputSourceChanged FINAL)
     Q_PROPERTY(QString target READ targetRawValue WRITE setTargetRawValue NOTIFY targetChanged FINAL)
@@ -67,13 +64,8 @@ class AppState : public QObject {
     // clang-format on
 
 public:
-    // Creates the capture source for one start.
-    using SourceFactory = std::function<std::shared_ptr<AudioCaptureSource>(InputSource)>;
-    // The default input device's format, asked before any capture starts.
-    using InputFormatQuery = std::function<std::optional<AudioFormatInfo>()>;
-    // The monotonic clock behind elapsedSeconds and the hand-over statistics. It is also read
-    // on the engine's processing queue, so it must be callable from any thread.
-    using MonotonicClock = std::function<std::chrono::steady_clock::time_point()>;
+    using SourceFactory = CaptureRun::SourceFactory;
+    using InputFormatQuery = InputFormatProbe::Query;
 
     // Default wiring: MicrophoneCapture and SystemAudioCapture, MicrophoneCapture's query.
     explicit AppState(QObject* parent = nullptr);
@@ -81,83 +73,83 @@ public:
              QObject* parent = nullptr);
     ~AppState() override;
 
-    // Returns at once; the engine starts on a background thread and the outcome is applied
-    // on the UI thread (startFinished is emitted then, whatever the outcome).
+    // All return at once; the engine starts and stops on a background thread. startFinished
+    // tells when a start request has ended.
     Q_INVOKABLE void start();
+    // Also cancels a pending start.
     Q_INVOKABLE void stop();
+    // The START/STOP button and the space bar: stops a run or a pending start, else starts.
+    Q_INVOKABLE void toggleRunning();
     Q_INVOKABLE void reset();
     // TARGET buttons and arrow keys: move the target by deltaLU (±0.5), clamped to -40 … 0.
-    Q_INVOKABLE void adjustTarget(double deltaLU);
-    // RANGE buttons and Shift+arrow keys: move the radar range by deltaLU (±0.5), clamped to
-    // 1 … 80.
-    Q_INVOKABLE void adjustRange(double deltaLU);
-    // Sets inputFormatDescription from the selected input: the fixed system-audio format, or
-    // the default input device's format (none when it cannot be asked).
-    Q_INVOKABLE void refreshInputFormatDescription();
+    Q_INVOKABLE void adjustTarget(double deltaLU) { settings_.adjustTarget(deltaLU); }
+    // RANGE buttons and Shift+arrow keys: move the radar range by deltaLU, clamped to 1 … 80.
+    Q_INVOKABLE void adjustRange(double deltaLU) { settings_.adjustRange(deltaLU); }
+    // Asks again for the selected input's format; the text follows when the answer is in.
+    Q_INVOKABLE void refreshInputFormatDescription() { format_.refresh(run_.inputSource()); }
     // Menu entries in order: maps with rawValue, displayName, shortName, menuLabel, targetLUFS.
-    Q_INVOKABLE QVariantList targetOptions() const;
+    Q_INVOKABLE QVariantList targetOptions() const { return loudnessTargetOptions(); }
     // Menu entries in order: maps with rawValue and displayName.
-    Q_INVOKABLE QVariantList inputSourceOptions() const;
+    Q_INVOKABLE QVariantList inputSourceOptions() const { return orvinta::inputSourceOptions(); }
     // Metric selector segments in order: maps with rawValue ("M", "S", "I") and label.
-    Q_INVOKABLE QVariantList meterMetricOptions() const;
+    Q_INVOKABLE QVariantList meterMetricOptions() const { return orvinta::meterMetricOptions(); }
 
-    bool isRunning() const;
-    InputSource inputSource() const;
-    void setInputSource(InputSource source);
-    LoudnessTarget target() const;
-    void setTarget(LoudnessTarget target);
-    std::optional<QString> errorMessage() const;
-    void setErrorMessage(std::optional<QString> message);
-    std::optional<QString> inputFormatDescription() const;
-    double momentaryLUFS() const;
-    double shortTermLUFS() const;
-    double integratedLUFS() const;
-    double loudnessRangeLU() const;
-    double maxMomentaryLUFS() const;
-    QList<double> truePeakDBTP() const;
-    QList<double> maxTruePeakDBTP() const;
-    HistoryPointList history() const;
-    double elapsedSeconds() const;
-    std::optional<double> phaseCorrelation() const;
-    GoniometerPointList goniometerPoints() const;
-    SpectrumRows spectrumDB() const;
-    double historyWindowSeconds() const;
-    double radarCycleSeconds() const;
-    void setRadarCycleSeconds(double seconds);
-    std::optional<double> targetOverrideLUFS() const;
-    void setTargetOverrideLUFS(std::optional<double> lufs);
-    double radarOuterLUFS() const;
-    void setRadarOuterLUFS(double lufs);
-    int resetSignal() const;
-    std::optional<double> effectiveTargetLUFS() const;
-    double radarRangeLU() const;
+    // The measurements, for C++ callers that publish exact values (the dashboard's tests).
+    ReadingsPublisher& readings() { return readings_; }
 
-    // Publishes one snapshot as the engine's hand-over does on the UI thread: values, maximum
-    // momentary loudness, smoothed correlation, one history point and the history trim.
-    // Public so that tests can feed exact values.
-    void applySnapshot(LoudnessSnapshot snapshot);
-    // Replaces the monotonic clock (tests move time forward with it). Call before the first
-    // start(): the engine's processing queue reads it from then on.
-    void setMonotonicClock(MonotonicClock clock);
+    bool isRunning() const { return run_.isRunning(); }
+    bool isStarting() const { return run_.isStarting(); }
+    InputSource inputSource() const { return run_.inputSource(); }
+    void setInputSource(InputSource source) { run_.setInputSource(source); }
+    LoudnessTarget target() const { return settings_.target(); }
+    void setTarget(LoudnessTarget target) { settings_.setTarget(target); }
+    std::optional<QString> errorMessage() const { return run_.errorMessage(); }
+    void setErrorMessage(std::optional<QString> message) { run_.setErrorMessage(message); }
+    std::optional<QString> inputFormatDescription() const { return format_.description(); }
+    double momentaryLUFS() const { return readings_.momentaryLUFS(); }
+    double shortTermLUFS() const { return readings_.shortTermLUFS(); }
+    double integratedLUFS() const { return readings_.integratedLUFS(); }
+    double loudnessRangeLU() const { return readings_.loudnessRangeLU(); }
+    double maxMomentaryLUFS() const { return readings_.maxMomentaryLUFS(); }
+    QList<double> truePeakDBTP() const { return readings_.truePeakDBTP(); }
+    QList<double> maxTruePeakDBTP() const { return readings_.maxTruePeakDBTP(); }
+    HistoryPointList history() const { return readings_.history(); }
+    double elapsedSeconds() const { return readings_.elapsedSeconds(); }
+    std::optional<double> phaseCorrelation() const { return readings_.phaseCorrelation(); }
+    GoniometerPointList goniometerPoints() const { return readings_.goniometerPoints(); }
+    SpectrumRows spectrumDB() const { return readings_.spectrumDB(); }
+    double historyWindowSeconds() const { return ReadingsPublisher::historyWindowSeconds; }
+    double radarCycleSeconds() const { return settings_.radarCycleSeconds(); }
+    void setRadarCycleSeconds(double seconds) { settings_.setRadarCycleSeconds(seconds); }
+    std::optional<double> targetOverrideLUFS() const { return settings_.targetOverrideLUFS(); }
+    void setTargetOverrideLUFS(std::optional<double> lufs) {
+        settings_.setTargetOverrideLUFS(lufs);
+    }
+    double radarOuterLUFS() const { return settings_.radarOuterLUFS(); }
+    void setRadarOuterLUFS(double lufs) { settings_.setRadarOuterLUFS(lufs); }
+    int resetSignal() const { return readings_.resetSignal(); }
+    std::optional<double> effectiveTargetLUFS() const { return settings_.effectiveTargetLUFS(); }
+    double radarRangeLU() const { return settings_.radarRangeLU(); }
 
     // QML-facing forms of the values above.
-    QString inputSourceRawValue() const;
+    QString inputSourceRawValue() const { return rawValue(inputSource()); }
     void setInputSourceRawValue(const QString& rawValue);
-    QString inputSourceDisplayName() const;
-    QString targetRawValue() const;
+    QString inputSourceDisplayName() const { return displayName(inputSource()); }
+    QString targetRawValue() const { return rawValue(target()); }
     void setTargetRawValue(const QString& rawValue);
-    QString targetShortName() const;
-    QString targetMenuLabel() const;
-    QString errorMessageText() const;
+    QString targetShortName() const { return shortName(target()); }
+    QString targetMenuLabel() const { return menuLabel(target()); }
+    QString errorMessageText() const { return errorMessage().value_or(QString()); }
     void setErrorMessageText(const QString& message);
-    QString inputFormatDescriptionText() const;
-    QVariant phaseCorrelationVariant() const;
-    QVariant targetOverrideLUFSVariant() const;
+    QString inputFormatDescriptionText() const { return format_.description().value_or(QString()); }
+    QVariant phaseCorrelationVariant() const { return toVariant(phaseCorrelation()); }
+    QVariant targetOverrideLUFSVariant() const { return toVariant(targetOverrideLUFS()); }
     void setTargetOverrideLUFSVariant(const QVariant& lufs);
-    QVariant effectiveTargetLUFSVariant() const;
+    QVariant effectiveTargetLUFSVariant() const { return toVariant(effectiveTargetLUFS()); }
 
 signals:
     void isRunningChanged();
+    void isStartingChanged();
     void inputSourceChanged();
     void targetChanged();
     void errorMessageChanged();
@@ -183,67 +175,15 @@ signals:
     void startFinished();
 
 private:
-    // Carries events from the engine's and the source's threads to the UI thread.
-    struct Relay;
-    // What happens when the start in flight finishes: it may have been stopped or superseded
-    // by another start request while the engine was still starting.
-    enum class PendingStartFollowUp { none, cancel, restart };
+    static QVariant toVariant(std::optional<double> value) {
+        return value ? QVariant(*value) : QVariant();
+    }
 
-    void launchStart();
-    void finishStart(const std::exception_ptr& error);
-    void handleEngineError(const QString& text, quint64 runGeneration);
-    void recordMainActorHop(std::chrono::steady_clock::time_point enqueuedAt);
-    void endRun();
-    void setRunning(bool running);
-    void setInputFormatDescription(std::optional<QString> description);
-    void setMomentaryLUFS(double lufs);
-    void setShortTermLUFS(double lufs);
-    void setIntegratedLUFS(double lufs);
-    void setLoudnessRangeLU(double lu);
-    void setMaxMomentaryLUFS(double lufs);
-    void setPhaseCorrelation(std::optional<double> correlation);
-    void setElapsedSeconds(double seconds);
-    void emitDerivedChanges(std::optional<double> effectiveBefore, double rangeBefore);
-
-    SourceFactory sourceFactory_;
-    InputFormatQuery inputFormatQuery_;
-    std::shared_ptr<Relay> relay_;
-
-    // Everything below is confined to the UI thread.
-    bool isRunning_ = false;
-    InputSource inputSource_ = InputSource::microphone;
-    LoudnessTarget target_ = LoudnessTarget::ebuR128;
-    std::optional<QString> errorMessage_;
-    std::optional<QString> inputFormatDescription_;
-    double momentaryLUFS_;
-    double shortTermLUFS_;
-    double integratedLUFS_;
-    double loudnessRangeLU_ = 0.0;
-    double maxMomentaryLUFS_;
-    QList<double> truePeakDBTP_;
-    QList<double> maxTruePeakDBTP_;
-    QList<HistoryPoint> history_;
-    double elapsedSeconds_ = 0.0;
-    std::optional<double> phaseCorrelation_;
-    GoniometerPointList goniometerPoints_;
-    SpectrumRows spectrumDB_;
-    double radarCycleSeconds_ = 60.0;
-    std::optional<double> targetOverrideLUFS_;
-    double radarOuterLUFS_ = -3.0;
-    std::shared_ptr<LoudnessEngine> engine_;
-    // Monotonic, so that a change of the system clock cannot bend elapsed time or the history.
-    std::optional<std::chrono::steady_clock::time_point> startTime_;
-    quint64 pointID_ = 0;
-    double mainActorHopMaxMsSinceLastLog_ = 0.0;
-    double mainActorHopSumMsSinceLastLog_ = 0.0;
-    qint64 mainActorHopCountSinceLastLog_ = 0;
-    std::optional<std::chrono::steady_clock::time_point> lastMainActorHopLogWallClock_;
-    int resetSignal_ = 0;
-
-    // The engine's start runs on a background thread; at most one is in flight.
-    QFuture<void> startFuture_;
-    bool startInFlight_ = false;
-    PendingStartFollowUp pendingStartFollowUp_ = PendingStartFollowUp::none;
+    // Declared before the run, which uses them and is destroyed first.
+    ReadingsPublisher readings_;
+    MeterSettings settings_;
+    InputFormatProbe format_;
+    CaptureRun run_;
 };
 
 }  // namespace orvinta

@@ -1,5 +1,7 @@
 #include "state/input_source.h"
 
+#include <QVariantMap>
+
 namespace orvinta {
 
 QList<InputSource> allInputSources() {
@@ -33,6 +35,15 @@ QString displayName(InputSource source) {
             return QStringLiteral("System Audio");
     }
     return {};
+}
+
+QVariantList inputSourceOptions() {
+    QVariantList options;
+    for (InputSource option : allInputSources()) {
+        options.append(QVariantMap{{QStringLiteral("rawValue"), rawValue(option)},
+                                   {QStringLiteral("displayName"), displayName(option)}});
+    }
+    return options;
 }
 
 }  // namespace orvinta

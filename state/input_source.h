@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 #include <QStringView>
+#include <QVariantList>
 
 #include <optional>
 
@@ -15,5 +16,7 @@ QList<InputSource> allInputSources();
 std::optional<InputSource> inputSourceFromRawValue(QStringView rawValue);
 QString rawValue(InputSource source);
 QString displayName(InputSource source);
+// The input picker's entries in order, for QML: maps with rawValue and displayName.
+QVariantList inputSourceOptions();
 
 }  // namespace orvinta

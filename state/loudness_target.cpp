@@ -1,5 +1,7 @@
 #include "state/loudness_target.h"
 
+#include <QVariantMap>
+
 namespace orvinta {
 
 QList<LoudnessTarget> allLoudnessTargets() {
@@ -94,6 +96,21 @@ QString menuLabel(LoudnessTarget target) {
             return QStringLiteral("OFF");
     }
     return {};
+}
+
+QVariantList loudnessTargetOptions() {
+    QVariantList options;
+    for (LoudnessTarget option : allLoudnessTargets()) {
+        const std::optional<double> lufs = targetLUFS(option);
+        options.append(QVariantMap{
+            {QStringLiteral("rawValue"), rawValue(option)},
+            {QStringLiteral("displayName"), displayName(option)},
+            {QStringLiteral("shortName"), shortName(option)},
+            {QStringLiteral("menuLabel"), menuLabel(option)},
+            {QStringLiteral("targetLUFS"), lufs ? QVariant(*lufs) : QVariant()},
+        });
+    }
+    return options;
 }
 
 }  // namespace orvinta

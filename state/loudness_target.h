@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 #include <QStringView>
+#include <QVariantList>
 
 #include <optional>
 
@@ -19,5 +20,8 @@ std::optional<double> targetLUFS(LoudnessTarget target);
 QString displayName(LoudnessTarget target);
 QString shortName(LoudnessTarget target);
 QString menuLabel(LoudnessTarget target);
+// The preset menu's entries in order, for QML: maps with rawValue, displayName, shortName,
+// menuLabel and targetLUFS (undefined for `off`).
+QVariantList loudnessTargetOptions();
 
 }  // namespace orvinta

@@ -1,5 +1,7 @@
 #include "state/meter_metric.h"
 
+#include <QVariantMap>
+
 namespace orvinta {
 
 QList<MeterMetric> allMeterMetrics() {
@@ -38,6 +40,15 @@ QString label(MeterMetric metric) {
             return QStringLiteral("Integrated");
     }
     return {};
+}
+
+QVariantList meterMetricOptions() {
+    QVariantList options;
+    for (MeterMetric option : allMeterMetrics()) {
+        options.append(QVariantMap{{QStringLiteral("rawValue"), rawValue(option)},
+                                   {QStringLiteral("label"), label(option)}});
+    }
+    return options;
 }
 
 }  // namespace orvinta

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 #include <QStringView>
+#include <QVariantList>
 
 #include <optional>
 
@@ -15,5 +16,8 @@ QList<MeterMetric> allMeterMetrics();
 std::optional<MeterMetric> meterMetricFromRawValue(QStringView rawValue);
 QString rawValue(MeterMetric metric);
 QString label(MeterMetric metric);
+// The metric selector's segments in order, for QML: maps with rawValue ("M", "S", "I") and
+// label.
+QVariantList meterMetricOptions();
 
 }  // namespace orvinta

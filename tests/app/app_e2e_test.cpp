@@ -236,6 +236,22 @@ protected:
         std::this_thread::sleep_for(300ms);
     }
 
+    // Starts the application on `display` and finds its window.
+    Child& launch(const std::string& display, const fs::path& log, const fs::path& errors) {
+        app_ = std::make_unique<Child>(
+            std::vector<std::string>{ORVINTA_APP_PATH},
+            std::map<std::string, std::string>{
+                {"DISPLAY", display}, {"QT_QPA_PLATFORM", "xcb"}, {"XDG_RUNTIME_DIR", ""}},
+            log, errors);
+        windowId_ =
+            run({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Orvinta$"}, display);
+        while (!windowId_.empty() && std::isspace(static_cast<unsigned char>(windowId_.back()))) {
+            windowId_.pop_back();
+        }
+        return *app_;
+    }
+
+    std::unique_ptr<Child> app_;
     std::string windowId_;
 };
 
@@ -269,7 +285,7 @@ TEST_F(ApplicationEndToEnd, MetersKeysResetsSwitchesSourceAndSurvivesTheSoundSer
         integrated.renderings["none"] = crop(dashboard.grab(), integrated.rect);
         LoudnessSnapshot snapshot;
         snapshot.integratedLUFS = -20.0;
-        dashboard.state().applySnapshot(snapshot);
+        dashboard.state().readings().publish(snapshot);
         integrated.renderings["measured"] = crop(dashboard.grab(), integrated.rect);
         dashboard.state().setErrorMessageText(QStringLiteral("x"));
         dashboard.grab();
@@ -286,15 +302,7 @@ TEST_F(ApplicationEndToEnd, MetersKeysResetsSwitchesSourceAndSurvivesTheSoundSer
 
     const fs::path log = kOutputDirectory / "e2e-app.log";
     const fs::path errors = kOutputDirectory / "e2e-app.err";
-    Child app({ORVINTA_APP_PATH},
-              {{"DISPLAY", display.name()}, {"QT_QPA_PLATFORM", "xcb"}, {"XDG_RUNTIME_DIR", ""}},
-              log, errors);
-
-    windowId_ = run({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Orvinta$"},
-                    display.name());
-    while (!windowId_.empty() && std::isspace(static_cast<unsigned char>(windowId_.back()))) {
-        windowId_.pop_back();
-    }
+    Child& app = launch(display.name(), log, errors);
     ASSERT_FALSE(windowId_.empty()) << readFile(errors);
     ASSERT_EQ(windowId_.find('\n'), std::string::npos) << "one window at launch: " << windowId_;
 
@@ -427,6 +435,35 @@ TEST_F(ApplicationEndToEnd, MetersKeysResetsSwitchesSourceAndSurvivesTheSoundSer
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
     const std::string stderrText = readFile(errors);
     EXPECT_EQ(stderrText.find("qml"), std::string::npos) << stderrText;
+}
+
+// A sound server that stops answering (SIGSTOP) while metering: STOP and a new START go
+// through, and quitting ends the process within 2 s although that start hangs on the server.
+TEST_F(ApplicationEndToEnd, QuitsPromptlyWhileTheSoundServerHangs) {
+    fs::create_directories(kOutputDirectory);
+    PrivatePulseServer server;
+    server.start();
+    server.exportToEnvironment();
+    VirtualDisplay display;
+    ASSERT_FALSE(display.name().empty());
+    const fs::path log = kOutputDirectory / "e2e-hang.log";
+    Child& app = launch(display.name(), log, kOutputDirectory / "e2e-hang.err");
+    ASSERT_FALSE(windowId_.empty());
+    key(display.name(), "space");
+    ASSERT_NE(waitForText(log, "[Tessaro] LoudnessEngine started", 0, 10s), std::string::npos);
+
+    const pid_t daemon = std::atoi(
+        run({"pgrep", "-P", std::to_string(::getpid()), "-x", "pulseaudio"}, display.name())
+            .c_str());
+    ASSERT_GT(daemon, 0);
+    ::kill(daemon, SIGSTOP);
+    key(display.name(), "space");
+    key(display.name(), "space");
+    run({"xdotool", "key", "ctrl+q"}, display.name());
+    const auto status = app.waitForExit(2000ms);
+    ::kill(daemon, SIGCONT);
+    ASSERT_TRUE(status.has_value()) << readFile(log);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
 }
 
 }  // namespace

@@ -167,7 +167,7 @@ TEST(Dashboard, RunningStateShowsThePublishedValuesAndLightsTheMeter) {
     ASSERT_TRUE(dashboard.startAndWait());
     // Applied and drawn without returning to the event loop, so no engine snapshot of the
     // running (silent) source can overwrite the values in between.
-    dashboard.state().applySnapshot(knownSnapshot());
+    dashboard.state().readings().publish(knownSnapshot());
     const QImage image = dashboard.grab();
 
     EXPECT_EQ(dashboard.text("startStopButton"), "STOP");
@@ -373,7 +373,7 @@ TEST(Dashboard, ArrowKeysMoveTargetAndRangeAndSpaceAndDeleteDriveTheMeter) {
 
 TEST(Dashboard, ResetGivesTheMeterAndTruePeakBarsFreshPeakHolds) {
     DashboardFixture dashboard;
-    dashboard.state().applySnapshot(knownSnapshot());
+    dashboard.state().readings().publish(knownSnapshot());
     QQuickItem* meter = dashboard.item("meterBar");
     QQuickItem* leftPeak = dashboard.item("truePeakBar0");
     ASSERT_NE(leftPeak, nullptr);
@@ -487,7 +487,7 @@ TEST(Dashboard, PresetAndRadarCycleMenusSetTheState) {
 
 TEST(Dashboard, ReadOutsCarryAccessibleNamesAndValues) {
     DashboardFixture dashboard;
-    dashboard.state().applySnapshot(knownSnapshot());
+    dashboard.state().readings().publish(knownSnapshot());
     QAccessible::setActive(true);
     auto check = [&](const char* objectName, const QString& name, const QString& value) {
         QAccessibleInterface* accessible =

@@ -2,11 +2,9 @@
 
 // Helpers shared by the state tests: starting a state and reading its log lines.
 
-#include <QRegularExpression>
 #include <QSignalSpy>
 
-#include <gtest/gtest.h>
-
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,7 +12,7 @@
 
 namespace orvinta::test {
 
-// Starts the state and waits until the start has an outcome, success or failure.
+// Starts the state and waits until the start request has an outcome.
 inline bool startAndWait(AppState& state, int timeoutMs = 10'000) {
     QSignalSpy finished(&state, &AppState::startFinished);
     state.start();
@@ -25,32 +23,13 @@ inline bool startAndWait(AppState& state, int timeoutMs = 10'000) {
 inline std::vector<std::string> linesContaining(const std::string& output,
                                                 const std::string& needle) {
     std::vector<std::string> lines;
-    std::size_t begin = 0;
-    while (begin < output.size()) {
-        std::size_t end = output.find('\n', begin);
-        if (end == std::string::npos) {
-            end = output.size();
-        }
-        std::string line = output.substr(begin, end - begin);
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
         if (line.find(needle) != std::string::npos) {
-            lines.push_back(std::move(line));
+            lines.push_back(line);
         }
-        begin = end + 1;
     }
     return lines;
-}
-
-// The snapshot counts of the hop statistics lines in the output, each line checked for format.
-inline std::vector<int> hopStatisticsCounts(const std::string& output) {
-    const QRegularExpression format(QStringLiteral(
-        R"(^\[Tessaro\] AppState: mainActor hop delay avg=\d+\.\dms max=\d+\.\dms \((\d+) snapshots\)$)"));
-    std::vector<int> counts;
-    for (const std::string& line : linesContaining(output, "mainActor hop delay")) {
-        const QRegularExpressionMatch match = format.match(QString::fromStdString(line));
-        EXPECT_TRUE(match.hasMatch()) << line;
-        counts.push_back(match.captured(1).toInt());
-    }
-    return counts;
 }
 
 }  // namespace orvinta::test
