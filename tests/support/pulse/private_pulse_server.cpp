@@ -522,4 +522,75 @@ void PrivatePulseServer::keepMonitorWarm(const std::string& sinkName) {
     players_.push_back(std::move(recorder));
 }
 
+int PrivatePulseServer::playAs(const std::string& applicationName, double peak,
+                               double frequencyHz) {
+    const std::string marker = "application.name = \"" + applicationName + "\"";
+    const auto streamsOfTheApplication = [&] {
+        const std::string list = pactl({"list", "sink-inputs"});
+        std::size_t count = 0;
+        for (auto at = list.find(marker); at != std::string::npos; at = list.find(marker, at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    const std::size_t before = streamsOfTheApplication();
+    int sockets[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) {
+        throw std::runtime_error("socketpair failed");
+    }
+    auto player = std::make_unique<Player>();
+    player->socket = sockets[0];
+    try {
+        player->pid =
+            spawnTiedToUs({"pacat", "--playback", "--raw", "--server=" + serverAddress(),
+                           std::string("--device=") + kSpeakers, "--format=float32le",
+                           "--rate=48000", "--channels=2", "--latency-msec=250", "--volume=65536",
+                           "--client-name=" + applicationName, "--stream-name=" + applicationName},
+                          clientEnvironment(), sockets[1]);
+    } catch (...) {
+        close(sockets[1]);
+        throw;
+    }
+    close(sockets[1]);
+    player->writer = std::thread([socket = player->socket, stopping = &player->stopping, peak,
+                                  frequencyHz] {
+        std::mt19937 random(7);
+        std::uniform_real_distribution<double> noise(-peak, peak);
+        std::vector<float> frames(std::size_t{2} * 480);
+        for (std::uint64_t frame = 0; !stopping->load();) {
+            for (std::size_t i = 0; i < frames.size(); i += 2, ++frame) {
+                const double t = static_cast<double>(frame % 48000) / 48000.0;
+                frames[i] = static_cast<float>(
+                    frequencyHz > 0.0 ? peak * std::sin(2.0 * std::numbers::pi * frequencyHz * t)
+                                      : noise(random));
+                frames[i + 1] = frames[i];
+            }
+            const char* bytes = reinterpret_cast<const char*>(frames.data());
+            for (std::size_t left = frames.size() * sizeof(float); left > 0;) {
+                const ssize_t sent = send(socket, bytes, left, MSG_NOSIGNAL);
+                if (sent < 0 && errno != EINTR) {
+                    return;
+                }
+                const std::size_t written = sent > 0 ? static_cast<std::size_t>(sent) : 0;
+                bytes += written;
+                left -= written;
+            }
+        }
+    });
+    const int id = player->pid;
+    players_.push_back(std::move(player));
+    const auto deadline = std::chrono::steady_clock::now() + kPlayerTimeout;
+    while (streamsOfTheApplication() <= before) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            throw std::runtime_error(applicationName + " did not start playing");
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    return id;
+}
+
+void PrivatePulseServer::stopPlayer(int player) {
+    std::erase_if(players_, [player](const auto& p) { return p->pid == player; });
+}
+
 }  // namespace orvinta::testing

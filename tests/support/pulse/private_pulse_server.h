@@ -107,6 +107,14 @@ public:
     static constexpr const char* kMicrophoneFeed = "mic_feed";
     static constexpr const char* kMicrophone = "mic";
 
+    // Plays an endless 48 000 Hz stereo signal into the speakers as a client of its own whose
+    // application.name is `applicationName`: a sine of `peak` at `frequencyHz`, or white noise of
+    // that peak when `frequencyHz` is 0. Returns once the server lists the new stream; the result
+    // names the player for stopPlayer().
+    int playAs(const std::string& applicationName, double peak, double frequencyHz);
+    // Ends one player started by playAs(); its stream goes away.
+    void stopPlayer(int player);
+
 private:
     struct Player;
 
