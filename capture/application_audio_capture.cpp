@@ -373,6 +373,8 @@ void ApplicationAudioCapture::Impl::streamStateChanged(pa_stream* s, void* userd
     }
     self->lastStreamError = pa_context_errno(self->connection->context());
     const std::uint32_t sinkInput = feed->sinkInput;
+    printLogLine("[Tessaro] ApplicationAudioCapture: stream " + std::to_string(sinkInput) + " of " +
+                 self->applicationId + " stopped (" + pa_strerror(self->lastStreamError) + ")");
     self->leave(*feed);
     auto failures =
         std::find_if(self->streamFailures.begin(), self->streamFailures.end(),
