@@ -151,7 +151,13 @@ struct ApplicationAudioCapture::Impl {
 
 void ApplicationAudioCapture::Impl::start() {
     teardown();
-    connection = std::make_unique<PulseConnection>(kClientName, kConnectTimeout);
+    try {
+        connection = std::make_unique<PulseConnection>(kClientName, kConnectTimeout);
+    } catch (const PulseError& error) {
+        printLogLine("[Tessaro] ApplicationAudioCapture: startCapture failed: " +
+                     error.serverText());
+        throw;
+    }
 
     PulseConnection::Lock lock(*connection);
     mixer.clear();
