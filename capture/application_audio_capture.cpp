@@ -140,7 +140,6 @@ struct ApplicationAudioCapture::Impl {
     bool isStopped = true;
     bool failureReported = false;
     bool initialListingDone = false;
-    bool loggedFirstFormat = false;
     int lastStreamError = PA_OK;
     // Per sink input, its streams that failed one after another without delivering.
     std::vector<std::pair<std::uint32_t, int>> streamFailures;
@@ -164,7 +163,6 @@ void ApplicationAudioCapture::Impl::start() {
     isStopped = false;
     failureReported = false;
     initialListingDone = false;
-    loggedFirstFormat = false;
     lastStreamError = PA_OK;
     streamFailures.clear();
     connection->onConnectionLost = [this](int code) { reportFailure(PulseError(code)); };
@@ -181,10 +179,10 @@ void ApplicationAudioCapture::Impl::start() {
     const bool listed = finishOperation(*connection, listing, kQueryTimeout);
     const bool settled =
         listed && connection->waitUntil([this] { return everyFeedSettled(); }, kStreamTimeout);
-    const bool anyReady = std::any_of(feeds.begin(), feeds.end(), [](const auto& feed) {
+    const auto ready = std::find_if(feeds.begin(), feeds.end(), [](const auto& feed) {
         return pa_stream_get_state(feed->stream) == PA_STREAM_READY;
     });
-    if (!settled || !anyReady) {
+    if (!settled || ready == feeds.end()) {
         const int error = !listed || !settled ? PA_ERR_TIMEOUT : lastStreamError;
         stopLocked();
         // An input that ended while we connected to it fails its stream with "No such entity"
@@ -199,6 +197,12 @@ void ApplicationAudioCapture::Impl::start() {
         printLogLine(std::string("[Tessaro] ApplicationAudioCapture: startCapture failed: ") +
                      pa_strerror(error));
         throw PulseError(error);
+    }
+    // Every stream records in the one format asked for; the server converts what the
+    // application plays.
+    const pa_sample_spec* sampleSpec = pa_stream_get_sample_spec((*ready)->stream);
+    if (owner.onFormatInfo && sampleSpec != nullptr && pa_sample_spec_valid(sampleSpec)) {
+        owner.onFormatInfo(formatInfoFor(*sampleSpec));
     }
     printLogLine("[Tessaro] ApplicationAudioCapture: metering " + applicationId + " (" +
                  std::to_string(feeds.size()) + " stream" + (feeds.size() == 1 ? "" : "s") + ")");
@@ -421,13 +425,6 @@ void ApplicationAudioCapture::Impl::receive(Feed& feed, const float* samples, st
         feed.delivered = true;
         std::erase_if(streamFailures,
                       [&feed](const auto& entry) { return entry.first == feed.sinkInput; });
-    }
-    if (!loggedFirstFormat) {
-        loggedFirstFormat = true;
-        const pa_sample_spec* sampleSpec = pa_stream_get_sample_spec(feed.stream);
-        if (owner.onFormatInfo && sampleSpec != nullptr && pa_sample_spec_valid(sampleSpec)) {
-            owner.onFormatInfo(formatInfoFor(*sampleSpec));
-        }
     }
     // A stream joins the mix with its first audio, so one that never delivers (an input paused on
     // a suspended sink) never holds the others back.

@@ -109,6 +109,7 @@ TEST_F(ApplicationAudioCaptureTest, MetersOneApplicationAloneBesideLoudNoiseOnTh
 
     const double tone = loudnessOfTones({{0.1, 1000.0}});
     EXPECT_NEAR(settledReading(recorder, tone), tone, 0.1);
+    EXPECT_EQ(recorder.formats().size(), 1u);
     for (const auto& block : recorder.blocks()) {
         ASSERT_EQ(block.size(), 2u);
         ASSERT_EQ(block[0].size(), 960u);
