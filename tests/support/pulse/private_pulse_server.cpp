@@ -354,32 +354,42 @@ std::string PrivatePulseServer::pactl(const std::vector<std::string>& arguments)
     return output;
 }
 
-void PrivatePulseServer::playSine(const std::string& sinkName, int channels, unsigned rate,
-                                  double peak, int onlyChannel, const std::string& channelMap) {
-    const std::string clientName =
-        "orvinta-test-sine-" + std::to_string(players_.size() + 1) + "-" + std::to_string(getpid());
+// Samples of one player: a sine of `peak` at `frequencyHz` on every channel or only on
+// `onlyChannel`, or white noise of that peak when `frequencyHz` is 0.
+struct PrivatePulseServer::Signal {
+    int channels = 2;
+    unsigned rate = 48000;
+    double peak = 0.0;
+    double frequencyHz = 1000.0;
+    int onlyChannel = -1;
+};
+
+int PrivatePulseServer::startPlayer(std::vector<std::string> arguments, const Signal& signal,
+                                    const std::string& streamMarker) {
+    const auto streamCount = [&] {
+        const std::string list = pactl({"list", "sink-inputs"});
+        std::size_t count = 0;
+        for (auto at = list.find(streamMarker); at != std::string::npos;
+             at = list.find(streamMarker, at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    const std::size_t before = streamCount();
     int sockets[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) {
         throw std::runtime_error("socketpair failed");
     }
     auto player = std::make_unique<Player>();
     player->socket = sockets[0];
-    // A quarter second of buffer keeps the sine free of underruns on a busy machine; the level
+    // A quarter second of buffer keeps the signal free of underruns on a busy machine; the level
     // it plays is then exactly the level that was asked for.
-    std::vector<std::string> arguments = {"pacat",
-                                          "--playback",
-                                          "--raw",
-                                          "--server=" + serverAddress(),
-                                          "--device=" + sinkName,
-                                          "--format=float32le",
-                                          "--rate=" + std::to_string(rate),
-                                          "--channels=" + std::to_string(channels),
-                                          "--latency-msec=250",
-                                          "--volume=65536",
-                                          "--client-name=" + clientName};
-    if (!channelMap.empty()) {
-        arguments.push_back("--channel-map=" + channelMap);
-    }
+    arguments.insert(
+        arguments.end(),
+        {"--playback", "--raw", "--server=" + serverAddress(), "--format=float32le",
+         "--rate=" + std::to_string(signal.rate), "--channels=" + std::to_string(signal.channels),
+         "--latency-msec=250", "--volume=65536"});
+    arguments.insert(arguments.begin(), "pacat");
     try {
         player->pid = spawn(arguments, clientEnvironment(), sockets[1]);
     } catch (...) {
@@ -388,42 +398,59 @@ void PrivatePulseServer::playSine(const std::string& sinkName, int channels, uns
     }
     close(sockets[1]);
 
-    player->writer = std::thread(
-        [socket = player->socket, stopping = &player->stopping, channels, rate, peak, onlyChannel] {
-            const auto width = static_cast<std::size_t>(channels);
-            std::vector<float> samples(1024 * width);
-            for (std::uint64_t frame = 0; !stopping->load();) {
-                for (std::size_t i = 0; i < samples.size(); ++frame, i += width) {
-                    // The phase restarts every second, so it never loses precision.
-                    const double t = static_cast<double>(frame % rate) / rate;
-                    const auto value =
-                        static_cast<float>(peak * std::sin(2.0 * std::numbers::pi * 1000.0 * t));
-                    for (std::size_t c = 0; c < width; ++c) {
-                        const bool sounds =
-                            onlyChannel < 0 || c == static_cast<std::size_t>(onlyChannel);
-                        samples[i + c] = sounds ? value : 0.0f;
-                    }
-                }
-                const char* bytes = reinterpret_cast<const char*>(samples.data());
-                for (std::size_t left = samples.size() * sizeof(float); left > 0;) {
-                    const ssize_t sent = send(socket, bytes, left, MSG_NOSIGNAL);
-                    if (sent < 0 && errno != EINTR) {
-                        return;
-                    }
-                    bytes += std::max<ssize_t>(sent, 0);
-                    left -= static_cast<std::size_t>(std::max<ssize_t>(sent, 0));
+    player->writer = std::thread([socket = player->socket, stopping = &player->stopping, signal] {
+        const auto width = static_cast<std::size_t>(signal.channels);
+        std::mt19937 random(7);
+        std::uniform_real_distribution<double> noise(-signal.peak, signal.peak);
+        std::vector<float> samples(1024 * width);
+        for (std::uint64_t frame = 0; !stopping->load();) {
+            for (std::size_t i = 0; i < samples.size(); ++frame, i += width) {
+                // The phase restarts every second, so it never loses precision.
+                const double t = static_cast<double>(frame % signal.rate) / signal.rate;
+                const auto value = static_cast<float>(
+                    signal.frequencyHz > 0.0
+                        ? signal.peak * std::sin(2.0 * std::numbers::pi * signal.frequencyHz * t)
+                        : noise(random));
+                for (std::size_t c = 0; c < width; ++c) {
+                    const bool sounds =
+                        signal.onlyChannel < 0 || c == static_cast<std::size_t>(signal.onlyChannel);
+                    samples[i + c] = sounds ? value : 0.0f;
                 }
             }
-        });
+            const char* bytes = reinterpret_cast<const char*>(samples.data());
+            for (std::size_t left = samples.size() * sizeof(float); left > 0;) {
+                const ssize_t sent = send(socket, bytes, left, MSG_NOSIGNAL);
+                if (sent < 0 && errno != EINTR) {
+                    return;
+                }
+                bytes += std::max<ssize_t>(sent, 0);
+                left -= static_cast<std::size_t>(std::max<ssize_t>(sent, 0));
+            }
+        }
+    });
+    const int id = player->pid;
     players_.push_back(std::move(player));
 
     const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (pactl({"list", "sink-inputs"}).find(clientName) == std::string::npos) {
+    while (streamCount() <= before) {
         if (std::chrono::steady_clock::now() > deadline) {
-            throw std::runtime_error("the sine player did not connect to " + sinkName);
+            throw std::runtime_error("the player " + streamMarker + " did not connect");
         }
         std::this_thread::sleep_for(20ms);
     }
+    return id;
+}
+
+void PrivatePulseServer::playSine(const std::string& sinkName, int channels, unsigned rate,
+                                  double peak, int onlyChannel, const std::string& channelMap) {
+    const std::string clientName =
+        "orvinta-test-sine-" + std::to_string(players_.size() + 1) + "-" + std::to_string(getpid());
+    std::vector<std::string> arguments = {"--device=" + sinkName, "--client-name=" + clientName};
+    if (!channelMap.empty()) {
+        arguments.push_back("--channel-map=" + channelMap);
+    }
+    startPlayer(std::move(arguments), Signal{channels, rate, peak, 1000.0, onlyChannel},
+                clientName);
 }
 
 void PrivatePulseServer::playSineIntoMicrophone(double peak, int onlyChannel) {
@@ -446,6 +473,18 @@ void PrivatePulseServer::keepMonitorWarm(const std::string& sinkName) {
                "--latency-msec=20", "--client-name=orvinta-test-warm-recorder"},
               clientEnvironment());
     players_.push_back(std::move(recorder));
+}
+
+int PrivatePulseServer::playAs(const std::string& applicationName, double peak,
+                               double frequencyHz) {
+    return startPlayer({std::string("--device=") + kSpeakers, "--client-name=" + applicationName,
+                        "--stream-name=" + applicationName},
+                       Signal{2, 48000, peak, frequencyHz, -1},
+                       "application.name = \"" + applicationName + "\"");
+}
+
+void PrivatePulseServer::stopPlayer(int player) {
+    std::erase_if(players_, [player](const auto& p) { return p->pid == player; });
 }
 
 }  // namespace orvinta::testing

@@ -100,8 +100,22 @@ public:
     static constexpr const char* kMicrophoneFeed = "mic_feed";
     static constexpr const char* kMicrophone = "mic";
 
+    // Plays an endless 48 000 Hz stereo signal into the speakers as a client of its own whose
+    // application.name is `applicationName`: a sine of `peak` at `frequencyHz`, or white noise of
+    // that peak when `frequencyHz` is 0. Returns once the server lists the new stream; the result
+    // names the player for stopPlayer().
+    int playAs(const std::string& applicationName, double peak, double frequencyHz);
+    // Ends one player started by playAs(); its stream goes away.
+    void stopPlayer(int player);
+
 private:
     struct Player;
+    struct Signal;
+
+    // Starts pacat with `arguments` (device and names) fed with `signal`, and returns once the
+    // server lists one more stream carrying `streamMarker`; the result names the player.
+    int startPlayer(std::vector<std::string> arguments, const Signal& signal,
+                    const std::string& streamMarker);
 
     void writeConfiguration() const;
     std::vector<std::string> clientEnvironment() const;
