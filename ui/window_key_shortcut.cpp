@@ -1,0 +1,62 @@
+#include "ui/window_key_shortcut.h"
+
+#include <QKeyEvent>
+
+#include "ui/open_popup.h"
+
+namespace orvinta {
+
+namespace {
+
+// The keypad flag comes with arrows on some keyboards and says nothing about intent.
+constexpr Qt::KeyboardModifiers kCommandModifiers =
+    Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+
+}  // namespace
+
+WindowKeyShortcut::WindowKeyShortcut(QObject* parent) : QObject(parent) {}
+
+WindowKeyShortcut::~WindowKeyShortcut() {
+    if (window_) {
+        window_->removeEventFilter(this);
+    }
+}
+
+void WindowKeyShortcut::setKeys(const QList<int>& keys) {
+    if (keys_ == keys) {
+        return;
+    }
+    keys_ = keys;
+    emit keysChanged();
+}
+
+void WindowKeyShortcut::setWindow(QQuickWindow* window) {
+    if (window_ == window) {
+        return;
+    }
+    if (window_) {
+        window_->removeEventFilter(this);
+    }
+    window_ = window;
+    if (window_) {
+        window_->installEventFilter(this);
+    }
+    emit windowChanged();
+}
+
+bool WindowKeyShortcut::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != window_ || event->type() != QEvent::KeyPress || hasOpenPopup(window_)) {
+        return QObject::eventFilter(watched, event);
+    }
+    const auto* keyEvent = static_cast<QKeyEvent*>(event);
+    if ((keyEvent->modifiers() & kCommandModifiers) != Qt::NoModifier ||
+        !keys_.contains(keyEvent->key())) {
+        return QObject::eventFilter(watched, event);
+    }
+    if (!keyEvent->isAutoRepeat()) {
+        emit activated();
+    }
+    return true;
+}
+
+}  // namespace orvinta
