@@ -44,7 +44,7 @@ Column {
             rightPadding: 26
             text: combo.displayText
             font.family: Theme.fontFamily
-            font.pixelSize: 13
+            font.pixelSize: Theme.fontTitle
             font.weight: Font.Medium
             color: Theme.white
             verticalAlignment: Text.AlignVCenter
@@ -76,7 +76,7 @@ Column {
             contentItem: Text {
                 text: entry.modelData.displayName
                 font.family: Theme.fontFamily
-                font.pixelSize: 13
+                font.pixelSize: Theme.fontTitle
                 font.weight: combo.currentIndex === entry.index ? Font.Bold : Font.Normal
                 color: Theme.white
                 verticalAlignment: Text.AlignVCenter
@@ -112,7 +112,7 @@ Column {
         text: selector.formatText.length > 0 ? selector.formatText : "\u00a0"
         color: selector.formatText.length > 0 ? Theme.caption : "transparent"
         font.family: Theme.monoFontFamily
-        font.pixelSize: 11
+        font.pixelSize: Theme.fontSmall
         Accessible.role: Accessible.StaticText
         Accessible.name: "Input format"
         Accessible.description: selector.formatText.length > 0 ? selector.formatText : "unknown"
@@ -122,9 +122,9 @@ Column {
         objectName: "systemAudioHint"
         anchors.right: parent.right
         visible: selector.appState !== null && selector.appState.inputSource === "systemAudio"
-        text: "Requires \"Screen & System Audio Recording\" permission"
+        text: "Listens to the default output"
         color: Theme.alpha(Theme.white, 0.55)
         font.family: Theme.fontFamily
-        font.pixelSize: 10
+        font.pixelSize: Theme.fontHint
     }
 }
