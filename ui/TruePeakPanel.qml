@@ -47,9 +47,6 @@ DashboardPanel {
                     anchors.top: parent.top
                     anchors.topMargin: 8
                     spacing: 6
-                    Accessible.role: Accessible.StaticText
-                    Accessible.name: bar.side + " maximum true peak"
-                    Accessible.description: Theme.formatValue(bar.maximum) + " dBTP"
                     Text {
                         anchors.baseline: maxValue.baseline
                         text: "MAX"
@@ -57,6 +54,7 @@ DashboardPanel {
                         font.pixelSize: Theme.fontSmall
                         font.weight: Font.Bold
                         color: Theme.caption
+                        Accessible.ignored: true
                     }
                     Text {
                         id: maxValue
@@ -66,6 +64,9 @@ DashboardPanel {
                         font.pixelSize: Theme.fontEmphasis
                         font.weight: Font.Bold
                         color: bar.maximum > 0 ? Theme.red : Theme.text
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: bar.side + " maximum true peak"
+                        Accessible.description: text + " dBTP"
                     }
                 }
             }
