@@ -56,25 +56,23 @@ protected:
         return end;
     }
 
-    // Centres of the scale labels' ink, left to right.
+    // Centres of the scale labels' ink, left to right: runs of inked columns split by gaps
+    // wider than 5 points.
     std::vector<double> labelCentres(const QImage& image) const {
-        std::vector<double> centres;
-        int start = -1;
-        int last = -100;
+        std::vector<std::pair<int, int>> runs;
         const QRect row = layout.scaleRow.toAlignedRect();
-        for (int x = 0; x <= image.width(); ++x) {
-            const bool ink =
-                x < image.width() && test::inkIn(image, QRect(x, row.top(), 1, row.height())) > 0;
-            if (ink && x - last > 5) {
-                if (start >= 0) {
-                    centres.push_back((start + last + 1) / 2.0);
-                }
-                start = x;
+        for (int x = 0; x < image.width(); ++x) {
+            if (test::inkIn(image, QRect(x, row.top(), 1, row.height())) == 0) {
+                continue;
             }
-            last = ink ? x : last;
+            if (runs.empty() || x - runs.back().second > 5) {
+                runs.emplace_back(x, x);
+            }
+            runs.back().second = x;
         }
-        if (start >= 0) {
-            centres.push_back((start + last + 1) / 2.0);
+        std::vector<double> centres;
+        for (const auto& [first, last] : runs) {
+            centres.push_back((first + last + 1) / 2.0);
         }
         return centres;
     }
