@@ -19,7 +19,8 @@ Column {
         anchors.right: parent.right
         width: 170
         height: 30
-        focusPolicy: Qt.NoFocus
+        // Takes focus when clicked, so the arrow keys move the highlight of its open list.
+        focusPolicy: Qt.ClickFocus
         readonly property var options: selector.appState ? selector.appState.inputSourceOptions() : []
         model: options
         textRole: "displayName"

@@ -45,17 +45,27 @@ void WindowKeyShortcut::setWindow(QQuickWindow* window) {
 }
 
 bool WindowKeyShortcut::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != window_ || event->type() != QEvent::KeyPress || hasOpenPopup(window_)) {
+    if (watched != window_) {
         return QObject::eventFilter(watched, event);
     }
     const auto* keyEvent = static_cast<QKeyEvent*>(event);
-    if ((keyEvent->modifiers() & kCommandModifiers) != Qt::NoModifier ||
+    // The release of a key taken here is taken too: a focused combo box opens its list when
+    // the space bar is released.
+    if (event->type() == QEvent::KeyRelease && keyEvent->key() == takenKey_) {
+        if (!keyEvent->isAutoRepeat()) {
+            takenKey_ = 0;
+        }
+        return true;
+    }
+    if (event->type() != QEvent::KeyPress || hasOpenPopup(window_) ||
+        (keyEvent->modifiers() & kCommandModifiers) != Qt::NoModifier ||
         !keys_.contains(keyEvent->key())) {
         return QObject::eventFilter(watched, event);
     }
     if (!keyEvent->isAutoRepeat()) {
         emit activated();
     }
+    takenKey_ = keyEvent->key();
     return true;
 }
 

@@ -40,6 +40,8 @@ protected:
 private:
     QList<int> keys_;
     QPointer<QQuickWindow> window_;
+    // The key whose press was taken last, until its release is taken as well.
+    int takenKey_ = 0;
 };
 
 }  // namespace orvinta

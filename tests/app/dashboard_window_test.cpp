@@ -115,9 +115,7 @@ TEST(Dashboard, RunningStateShowsThePublishedValuesUntilResetClearsThem) {
     // running (silent) source can overwrite the values in between.
     dashboard.state().applySnapshot(knownSnapshot());
     const QImage image = dashboard.grab();
-    EXPECT_EQ(dashboard.text("startStopButton"), "STOP");
     EXPECT_EQ(dashboard.text("meterValueText"), "-18.2");
-    EXPECT_EQ(dashboard.text("loudnessRangeText"), "LRA 5.3 LU");
     EXPECT_GT(shareOf(image, inner(dashboard.sceneRect("startStopButton"), 6), Theme::red(), 60),
               0.3);
     // The highest true peak since the start stands beside each channel, red above 0 dBTP.
@@ -140,7 +138,6 @@ TEST(Dashboard, RunningStateShowsThePublishedValuesUntilResetClearsThem) {
     // The large read-out follows the metric selector; the bar keeps its identity.
     dashboard.item("contentView")->setProperty("selectedMeterMetric", "I");
     EXPECT_EQ(dashboard.text("meterValueText"), "-20.6");
-    EXPECT_EQ(dashboard.text("meterMetricLabel"), "INTEGRATED");
     EXPECT_EQ(dashboard.item("meterBar"), meter);
 
     QTest::keyClick(dashboard.window(), Qt::Key_Backspace);
@@ -190,13 +187,11 @@ TEST(Dashboard, ClosingThePhasePanelHidesBothPanelsAndMovesTheInputSelectorUp) {
 
 TEST(Dashboard, CanvasScalesWithTheWindowAndLetterboxes) {
     DashboardFixture dashboard;
-    const QRectF startAtOne = dashboard.sceneRect("startStopButton");
     QQuickItem* canvas = dashboard.item("dashboardCanvas");
     dashboard.window()->resize(2160, 1725);
     QTRY_COMPARE(canvas->scale(), 1.5);
     const QRectF start = dashboard.sceneRect("startStopButton");
     EXPECT_NEAR(start.width(), 300.0, 0.5);
-    EXPECT_NEAR(start.left(), startAtOne.left() * 1.5, 0.5);
     EXPECT_GT(shareOf(dashboard.grab(), inner(start, 9), Theme::accent(), 60), 0.3);
 
     dashboard.window()->resize(2000, 1150);
@@ -237,6 +232,14 @@ TEST(Dashboard, KeysMoveTargetAndRangeDriveTheMeterAndLeaveAnOpenMenuAlone) {
     EXPECT_EQ(dashboard.text("targetChipText"), "-23.5");
     QTest::keyClick(window, Qt::Key_Escape);
     QTRY_VERIFY(!menu->property("visible").toBool());
+    // So does the input source list.
+    QQuickItem* picker = dashboard.item("inputSourcePicker");
+    clickOn(window, picker);
+    QTRY_VERIFY(picker->property("popup").value<QObject*>()->property("opened").toBool());
+    QTest::keyClick(window, Qt::Key_Down);
+    EXPECT_EQ(picker->property("highlightedIndex").toInt(), 1);
+    QTest::keyClick(window, Qt::Key_Escape);
+    QTRY_VERIFY(!picker->property("popup").value<QObject*>()->property("visible").toBool());
     QTest::keyClick(window, Qt::Key_Right);
     EXPECT_EQ(dashboard.text("targetChipText"), "-23.0");
 

@@ -9,8 +9,8 @@
 namespace orvinta {
 namespace {
 
-QColor rgb(double r, double g, double b) {
-    return QColor::fromRgbF(static_cast<float>(r), static_cast<float>(g), static_cast<float>(b));
+QColor rgb(float r, float g, float b) {
+    return QColor::fromRgbF(r, g, b);
 }
 
 TEST(Theme, LoudnessRampInterpolatesBetweenItsStopsAndClamps) {
