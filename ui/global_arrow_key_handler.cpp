@@ -2,7 +2,7 @@
 
 #include <QKeyEvent>
 
-#include "ui/open_popup.h"
+#include "ui/window_key_filter.h"
 
 namespace orvinta {
 
@@ -31,17 +31,9 @@ GlobalArrowKeyHandler::~GlobalArrowKeyHandler() {
 }
 
 void GlobalArrowKeyHandler::setWindow(QQuickWindow* window) {
-    if (window_ == window) {
-        return;
+    if (rebindWindowEventFilter(this, window_, window)) {
+        emit windowChanged();
     }
-    if (window_) {
-        window_->removeEventFilter(this);
-    }
-    window_ = window;
-    if (window_) {
-        window_->installEventFilter(this);
-    }
-    emit windowChanged();
 }
 
 bool GlobalArrowKeyHandler::eventFilter(QObject* watched, QEvent* event) {

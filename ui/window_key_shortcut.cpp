@@ -2,7 +2,7 @@
 
 #include <QKeyEvent>
 
-#include "ui/open_popup.h"
+#include "ui/window_key_filter.h"
 
 namespace orvinta {
 
@@ -31,17 +31,9 @@ void WindowKeyShortcut::setKeys(const QList<int>& keys) {
 }
 
 void WindowKeyShortcut::setWindow(QQuickWindow* window) {
-    if (window_ == window) {
-        return;
+    if (rebindWindowEventFilter(this, window_, window)) {
+        emit windowChanged();
     }
-    if (window_) {
-        window_->removeEventFilter(this);
-    }
-    window_ = window;
-    if (window_) {
-        window_->installEventFilter(this);
-    }
-    emit windowChanged();
 }
 
 bool WindowKeyShortcut::eventFilter(QObject* watched, QEvent* event) {

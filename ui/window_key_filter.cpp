@@ -1,9 +1,23 @@
-#include "ui/open_popup.h"
+#include "ui/window_key_filter.h"
 
 #include <QQuickItem>
 #include <QQuickWindow>
 
 namespace orvinta {
+
+bool rebindWindowEventFilter(QObject* filter, QPointer<QQuickWindow>& window, QQuickWindow* next) {
+    if (window == next) {
+        return false;
+    }
+    if (window) {
+        window->removeEventFilter(filter);
+    }
+    window = next;
+    if (window) {
+        window->installEventFilter(filter);
+    }
+    return true;
+}
 
 bool hasOpenPopup(const QQuickWindow* window) {
     if (window == nullptr) {
