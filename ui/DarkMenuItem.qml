@@ -34,7 +34,7 @@ MenuItem {
     }
     background: Rectangle {
         implicitWidth: 140
-        radius: 5
+        radius: Theme.radiusSmall
         color: item.highlighted ? Theme.alpha(Theme.accent, 0.6) : "transparent"
     }
 }

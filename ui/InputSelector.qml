@@ -61,7 +61,7 @@ Column {
             color: Theme.white
         }
         background: Rectangle {
-            radius: 7
+            radius: Theme.radiusControl
             color: Theme.alpha(Theme.white, combo.pressed ? 0.16 : (combo.hovered ? 0.12 : 0.08))
             border.color: Theme.alpha(Theme.white, 0.15)
             border.width: 1
@@ -83,7 +83,7 @@ Column {
                 verticalAlignment: Text.AlignVCenter
             }
             background: Rectangle {
-                radius: 5
+                radius: Theme.radiusSmall
                 color: entry.highlighted ? Theme.alpha(Theme.accent, 0.6) : "transparent"
             }
         }
@@ -99,7 +99,7 @@ Column {
                 currentIndex: combo.highlightedIndex
             }
             background: Rectangle {
-                radius: 8
+                radius: Theme.radiusPopup
                 color: "#26282b"
                 border.color: Theme.alpha(Theme.white, 0.15)
                 border.width: 1

@@ -68,7 +68,7 @@ ColumnLayout {
             Layout.alignment: Qt.AlignVCenter
             Layout.preferredWidth: 140
             Layout.preferredHeight: 24
-            radius: 6
+            radius: Theme.radiusButton
             color: Theme.alpha(Theme.white, 0.06)
             border.width: 1
             border.color: Theme.alpha(Theme.white, 0.15)
