@@ -3,12 +3,15 @@
 
 #include <QAccessible>
 #include <QFontMetricsF>
+#include <QQmlComponent>
+#include <QQmlEngine>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <memory>
 
 #include "tests/app/dashboard_fixture.h"
 #include "ui/target_connector_view.h"
@@ -18,6 +21,7 @@ namespace orvinta::testing {
 namespace {
 
 const QString kEmDash = QString(QChar(0x2014));
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 LoudnessSnapshot knownSnapshot() {
     LoudnessSnapshot snapshot;
@@ -65,12 +69,8 @@ TEST(Dashboard, FreshWindowShowsDashesTheInitialTargetAndBothPanels) {
         EXPECT_EQ(dashboard.text(name), kEmDash) << name;
     }
     EXPECT_EQ(dashboard.text("headerTargetText"), "-23.0 LUFS");
-    // The meter and the radar share the scale -103 ... -3 (target -23, range 20).
-    for (const auto& [name, bottom, top] : {std::tuple{"meterBar", "minValue", "maxValue"},
-                                            std::tuple{"radar", "minLUFS", "maxLUFS"}}) {
-        EXPECT_DOUBLE_EQ(dashboard.item(name)->property(bottom).toDouble(), -103.0);
-        EXPECT_DOUBLE_EQ(dashboard.item(name)->property(top).toDouble(), -3.0);
-    }
+    // The radar shares the meter's scale, -103 ... -3 (target -23, range 20).
+    EXPECT_DOUBLE_EQ(dashboard.item("radar")->property("minLUFS").toDouble(), -103.0);
 
     const QImage image = dashboard.grab();
     EXPECT_GT(shareOf(image, inner(dashboard.sceneRect("startStopButton"), 6), Theme::accent(), 60),
@@ -145,7 +145,7 @@ TEST(Dashboard, RunningStateShowsThePublishedValuesUntilResetClearsThem) {
         EXPECT_EQ(dashboard.item(name)->property("identity").toInt(),
                   dashboard.state().resetSignal());
     }
-    EXPECT_EQ(meter->property("peakValue").toDouble(), -std::numeric_limits<double>::infinity());
+    EXPECT_EQ(meter->property("peakValue").toDouble(), -kInfinity);
     EXPECT_EQ(dashboard.text("maxTruePeak0"), kEmDash);
     EXPECT_EQ(dashboard.text("maxMomentaryBlockValue"), kEmDash);
 }
@@ -159,6 +159,7 @@ TEST(Dashboard, PresetOffShowsNoTargetAndTheFullScale) {
     EXPECT_EQ(dashboard.text("targetChipText"), "-23.0");
     EXPECT_EQ(dashboard.item("radarLegendTarget"), nullptr);
     EXPECT_FALSE(connector->isDrawn());
+    EXPECT_FALSE(dashboard.item("meterBar")->property("targetValue").isValid());
     EXPECT_DOUBLE_EQ(dashboard.item("radar")->property("minLUFS").toDouble(), -60.0);
     EXPECT_DOUBLE_EQ(dashboard.item("meterBar")->property("maxValue").toDouble(), 0.0);
 
@@ -257,7 +258,12 @@ TEST(Dashboard, KeysMoveTargetAndRangeDriveTheMeterAndLeaveAnOpenMenuAlone) {
 
 TEST(Dashboard, SecondWindowSharesTheStateAndKeysStayInTheirWindow) {
     DashboardFixture dashboard;
+    dashboard.state().applySnapshot(knownSnapshot());
     dashboard.openWindow();
+    // A new window's bars show the values present at their creation without holding them.
+    for (const char* name : {"meterBar", "truePeakBar0"}) {
+        EXPECT_EQ(dashboard.item(name, 1)->property("peakValue").toDouble(), -kInfinity) << name;
+    }
     // A key pressed in the second window moves the target once, not once per window.
     QTest::keyClick(dashboard.window(1), Qt::Key_Right);
     EXPECT_EQ(dashboard.text("headerTargetText", 0), "-22.5 LUFS");
@@ -357,6 +363,42 @@ TEST(Dashboard, TextsAreTrueOnLinuxAndControlsHaveAccessibleNames) {
         ASSERT_NE(accessible, nullptr) << name;
         EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty()) << name;
     }
+}
+
+// START/STOP on a state that is still starting (a stand-in for AppState).
+TEST(Dashboard, StartStopReadsStopWhileStartingAndThenCancelsTheStart) {
+    QQmlEngine engine;
+    engine.addImportPath(QStringLiteral("qrc:/"));
+    QQmlComponent component(&engine);
+    component.setData(R"(
+import QtQuick
+import Orvinta.Ui
+Window {
+    id: window
+    width: 1440; height: 120; visible: true
+    property QtObject stub: QtObject {
+        property bool isRunning: false
+        property bool isStarting: true
+        property int stops: 0
+        property int starts: 0
+        function stop() { ++stops; isStarting = false }
+        function start() { ++starts }
+        function targetOptions() { return [] }
+    }
+    ControlRow { anchors.fill: parent; appState: window.stub }
+})",
+                      QUrl(QStringLiteral("qrc:/starting.qml")));
+    std::unique_ptr<QObject> root(component.create());
+    auto* window = qobject_cast<QQuickWindow*>(root.get());
+    ASSERT_NE(window, nullptr) << component.errorString().toStdString();
+    QObject* state = root->property("stub").value<QObject*>();
+    auto* button = root->findChild<QQuickItem*>(QStringLiteral("startStopButton"));
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->property("text").toString(), "STOP");
+    QTest::keyClick(window, Qt::Key_Space);
+    EXPECT_EQ(state->property("stops").toInt(), 1);
+    EXPECT_EQ(state->property("starts").toInt(), 0);
+    EXPECT_EQ(button->property("text").toString(), "START");
 }
 
 }  // namespace
