@@ -7,7 +7,7 @@ Menu {
     padding: 4
     background: Rectangle {
         implicitWidth: 150
-        radius: 8
+        radius: Theme.radiusPopup
         color: "#26282b"
         border.color: Theme.alpha(Theme.white, 0.15)
         border.width: 1

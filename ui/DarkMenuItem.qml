@@ -9,7 +9,6 @@ MenuItem {
 
     property string toolTip
 
-    focusPolicy: Qt.NoFocus
     implicitHeight: 30
     ToolTip.visible: toolTip.length > 0 && hovered
     ToolTip.delay: 600
@@ -19,7 +18,7 @@ MenuItem {
         leftPadding: 20
         text: item.text
         font.family: Theme.monoFontFamily
-        font.pixelSize: 14
+        font.pixelSize: Theme.fontBody
         font.weight: item.checked ? Font.Bold : Font.Normal
         color: Theme.white
         verticalAlignment: Text.AlignVCenter
@@ -30,12 +29,12 @@ MenuItem {
         visible: item.checked
         text: "\u2713"
         font.family: Theme.fontFamily
-        font.pixelSize: 12
+        font.pixelSize: Theme.fontLabel
         color: Theme.white
     }
     background: Rectangle {
         implicitWidth: 140
-        radius: 5
+        radius: Theme.radiusSmall
         color: item.highlighted ? Theme.alpha(Theme.accent, 0.6) : "transparent"
     }
 }

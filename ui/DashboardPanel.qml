@@ -7,9 +7,9 @@ Rectangle {
     id: panel
 
     default property alias content: inset.data
-    property real padding: 14
+    property real padding: Theme.panelPadding
 
-    radius: 10
+    radius: Theme.radiusPanel
     color: Theme.panelFill
     border.color: Theme.panelBorder
     border.width: 1

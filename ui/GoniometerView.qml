@@ -23,14 +23,10 @@ RowLayout {
         Layout.minimumWidth: scope.Layout.minimumWidth
         spacing: 8
 
-        Text {
+        SectionTitle {
             id: scopeCaption
 
             text: "LR PHASE SCOPE"
-            color: Theme.caption
-            font.family: Theme.fontFamily
-            font.pixelSize: 13
-            font.bold: true
         }
 
         GoniometerCanvasView {
@@ -63,12 +59,8 @@ RowLayout {
         Layout.fillHeight: true
         spacing: 8
 
-        Text {
+        SectionTitle {
             text: "CORRELATION"
-            color: Theme.caption
-            font.family: Theme.fontFamily
-            font.pixelSize: 13
-            font.bold: true
             // Never truncated: the caption keeps its natural size even if wider than the column.
             Layout.minimumWidth: implicitWidth
             Layout.alignment: Qt.AlignHCenter
@@ -88,7 +80,7 @@ RowLayout {
             text: CorrelationReadout.text(root.correlation)
             color: CorrelationReadout.color(root.correlation)
             font.family: Theme.monoFontFamily
-            font.pixelSize: 20
+            font.pixelSize: Theme.fontStartStop
             font.bold: true
             Layout.alignment: Qt.AlignHCenter
         }

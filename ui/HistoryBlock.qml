@@ -27,13 +27,9 @@ ColumnLayout {
         columns: block.compact ? 1 : 3
         rowSpacing: 2
         columnSpacing: 8
-        Text {
+        SectionTitle {
             Layout.alignment: block.compact ? Qt.AlignLeft : Qt.AlignBaseline
             text: block.caption
-            font.family: Theme.fontFamily
-            font.pixelSize: 13
-            font.weight: Font.Bold
-            color: Theme.caption
             Accessible.ignored: true
         }
         Item {
@@ -45,7 +41,7 @@ ColumnLayout {
             objectName: block.objectName + "Value"
             text: block.valueText
             font.family: Theme.fontFamily
-            font.pixelSize: 21
+            font.pixelSize: Theme.fontHistoryValue
             font.weight: Font.DemiBold
             color: block.valueColor
             Accessible.role: Accessible.StaticText
@@ -77,7 +73,7 @@ ColumnLayout {
     Text {
         text: block.windowLabel
         font.family: Theme.fontFamily
-        font.pixelSize: 12
+        font.pixelSize: Theme.fontLabel
         color: Theme.caption
         Accessible.ignored: true
     }

@@ -19,7 +19,8 @@ Column {
         anchors.right: parent.right
         width: 170
         height: 30
-        focusPolicy: Qt.NoFocus
+        // Takes focus when clicked, so the arrow keys move the highlight of its open list.
+        focusPolicy: Qt.ClickFocus
         readonly property var options: selector.appState ? selector.appState.inputSourceOptions() : []
         model: options
         textRole: "displayName"
@@ -44,7 +45,7 @@ Column {
             rightPadding: 26
             text: combo.displayText
             font.family: Theme.fontFamily
-            font.pixelSize: 13
+            font.pixelSize: Theme.fontTitle
             font.weight: Font.Medium
             color: Theme.white
             verticalAlignment: Text.AlignVCenter
@@ -60,7 +61,7 @@ Column {
             color: Theme.white
         }
         background: Rectangle {
-            radius: 7
+            radius: Theme.radiusControl
             color: Theme.alpha(Theme.white, combo.pressed ? 0.16 : (combo.hovered ? 0.12 : 0.08))
             border.color: Theme.alpha(Theme.white, 0.15)
             border.width: 1
@@ -76,13 +77,13 @@ Column {
             contentItem: Text {
                 text: entry.modelData.displayName
                 font.family: Theme.fontFamily
-                font.pixelSize: 13
+                font.pixelSize: Theme.fontTitle
                 font.weight: combo.currentIndex === entry.index ? Font.Bold : Font.Normal
                 color: Theme.white
                 verticalAlignment: Text.AlignVCenter
             }
             background: Rectangle {
-                radius: 5
+                radius: Theme.radiusSmall
                 color: entry.highlighted ? Theme.alpha(Theme.accent, 0.6) : "transparent"
             }
         }
@@ -98,7 +99,7 @@ Column {
                 currentIndex: combo.highlightedIndex
             }
             background: Rectangle {
-                radius: 8
+                radius: Theme.radiusPopup
                 color: "#26282b"
                 border.color: Theme.alpha(Theme.white, 0.15)
                 border.width: 1
@@ -112,7 +113,7 @@ Column {
         text: selector.formatText.length > 0 ? selector.formatText : "\u00a0"
         color: selector.formatText.length > 0 ? Theme.caption : "transparent"
         font.family: Theme.monoFontFamily
-        font.pixelSize: 11
+        font.pixelSize: Theme.fontSmall
         Accessible.role: Accessible.StaticText
         Accessible.name: "Input format"
         Accessible.description: selector.formatText.length > 0 ? selector.formatText : "unknown"
@@ -122,9 +123,9 @@ Column {
         objectName: "systemAudioHint"
         anchors.right: parent.right
         visible: selector.appState !== null && selector.appState.inputSource === "systemAudio"
-        text: "Requires \"Screen & System Audio Recording\" permission"
+        text: "Listens to the default output"
         color: Theme.alpha(Theme.white, 0.55)
         font.family: Theme.fontFamily
-        font.pixelSize: 10
+        font.pixelSize: Theme.fontHint
     }
 }

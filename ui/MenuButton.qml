@@ -21,7 +21,7 @@ Button {
             anchors.verticalCenter: parent.verticalCenter
             text: button.text
             font.family: Theme.monoFontFamily
-            font.pixelSize: 16
+            font.pixelSize: Theme.fontEmphasis
             font.weight: Font.Bold
             color: Theme.white
         }

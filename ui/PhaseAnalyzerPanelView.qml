@@ -20,12 +20,8 @@ DashboardPanel {
 
         RowLayout {
             Layout.fillWidth: true
-            Text {
+            SectionTitle {
                 text: "PHASE ANALYZER"
-                font.family: Theme.fontFamily
-                font.pixelSize: 13
-                font.weight: Font.Bold
-                color: Theme.caption
                 Accessible.role: Accessible.Heading
                 Accessible.name: text
             }

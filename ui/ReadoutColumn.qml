@@ -29,19 +29,15 @@ DashboardPanel {
         Flow {
             Layout.fillWidth: true
             spacing: 10
-            Text {
+            SectionTitle {
                 text: "INTEGRATED LOUDNESS"
-                font.family: Theme.fontFamily
-                font.pixelSize: 13
-                font.weight: Font.Bold
-                color: Theme.caption
                 Accessible.ignored: true
             }
             Text {
                 objectName: "loudnessRangeText"
                 text: "LRA " + column.rangeText + " LU"
                 font.family: Theme.fontFamily
-                font.pixelSize: 12
+                font.pixelSize: Theme.fontLabel
                 color: Theme.caption
                 topPadding: 1
                 Accessible.role: Accessible.StaticText
@@ -57,7 +53,7 @@ DashboardPanel {
                 objectName: "integratedText"
                 text: column.integratedText
                 font.family: Theme.fontFamily
-                font.pixelSize: 48
+                font.pixelSize: Theme.fontIntegrated
                 font.weight: Font.Bold
                 color: Theme.text
                 Accessible.role: Accessible.StaticText
@@ -68,7 +64,7 @@ DashboardPanel {
                 anchors.baseline: integratedValue.baseline
                 text: "LUFS"
                 font.family: Theme.fontFamily
-                font.pixelSize: 14
+                font.pixelSize: Theme.fontBody
                 color: Theme.caption
                 Accessible.ignored: true
             }
@@ -86,7 +82,7 @@ DashboardPanel {
                 anchors.baseline: targetValue.baseline
                 text: "TARGET"
                 font.family: Theme.fontFamily
-                font.pixelSize: 12
+                font.pixelSize: Theme.fontLabel
                 color: Theme.caption
                 Accessible.ignored: true
             }
@@ -95,7 +91,7 @@ DashboardPanel {
                 objectName: "readoutTargetText"
                 text: column.targetText
                 font.family: Theme.fontFamily
-                font.pixelSize: 16
+                font.pixelSize: Theme.fontEmphasis
                 font.weight: Font.DemiBold
                 color: Theme.yellow
                 Accessible.role: Accessible.StaticText

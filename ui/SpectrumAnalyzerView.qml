@@ -14,33 +14,14 @@ ColumnLayout {
 
     spacing: 8
 
-    component LegendEntry: Row {
-        property alias label: entryLabel.text
-        property color swatch
-
+    component SpectrumLegendEntry: LegendEntry {
         spacing: 4
-
-        Rectangle {
-            anchors.verticalCenter: parent.verticalCenter
-            width: 12
-            height: 2
-            color: parent.swatch
-        }
-        Text {
-            id: entryLabel
-
-            color: Theme.caption
-            font.family: Theme.fontFamily
-            font.pixelSize: 11
-        }
+        swatchWidth: 12
+        fontSize: Theme.fontSmall
     }
 
-    Text {
+    SectionTitle {
         text: "FREQUENCY RESPONSE"
-        color: Theme.caption
-        font.family: Theme.fontFamily
-        font.pixelSize: 13
-        font.bold: true
         Layout.alignment: Qt.AlignLeft
     }
 
@@ -61,12 +42,12 @@ ColumnLayout {
         Layout.fillWidth: true
         spacing: 16
 
-        LegendEntry {
+        SpectrumLegendEntry {
             label: "L"
             swatch: Theme.cyan
             Layout.alignment: Qt.AlignVCenter
         }
-        LegendEntry {
+        SpectrumLegendEntry {
             objectName: "rightLegend"
             label: "R"
             swatch: Theme.pink
@@ -87,7 +68,7 @@ ColumnLayout {
             Layout.alignment: Qt.AlignVCenter
             Layout.preferredWidth: 140
             Layout.preferredHeight: 24
-            radius: 6
+            radius: Theme.radiusButton
             color: Theme.alpha(Theme.white, 0.06)
             border.width: 1
             border.color: Theme.alpha(Theme.white, 0.15)
@@ -122,7 +103,7 @@ ColumnLayout {
                             text: segment.modelData
                             color: segment.selected ? Theme.white : Theme.caption
                             font.family: Theme.fontFamily
-                            font.pixelSize: 12
+                            font.pixelSize: Theme.fontLabel
                             font.bold: segment.selected
                         }
                         HoverHandler {

@@ -20,7 +20,7 @@ Button {
     contentItem: Text {
         text: button.text
         font.family: Theme.fontFamily
-        font.pixelSize: 20
+        font.pixelSize: Theme.fontStartStop
         font.weight: Font.Black
         color: Theme.white
         horizontalAlignment: Text.AlignHCenter

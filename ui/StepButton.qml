@@ -25,7 +25,7 @@ Button {
         }
     }
     background: Rectangle {
-        radius: 7
+        radius: Theme.radiusControl
         color: Theme.alpha(Theme.white, button.down ? 0.2 : (button.hovered ? 0.14 : 0.1))
         border.color: Theme.alpha(Theme.white, 0.18)
         border.width: 1

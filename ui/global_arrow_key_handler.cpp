@@ -2,15 +2,9 @@
 
 #include <QKeyEvent>
 
+#include "ui/window_key_filter.h"
+
 namespace orvinta {
-
-namespace {
-
-// The keypad flag comes with arrows on some keyboards and says nothing about intent.
-constexpr Qt::KeyboardModifiers kCommandModifiers =
-    Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
-
-}  // namespace
 
 ArrowKeyAction arrowKeyActionFor(int key, Qt::KeyboardModifiers modifiers) {
     const bool shift = modifiers.testFlag(Qt::ShiftModifier);
@@ -37,21 +31,13 @@ GlobalArrowKeyHandler::~GlobalArrowKeyHandler() {
 }
 
 void GlobalArrowKeyHandler::setWindow(QQuickWindow* window) {
-    if (window_ == window) {
-        return;
+    if (rebindWindowEventFilter(this, window_, window)) {
+        emit windowChanged();
     }
-    if (window_) {
-        window_->removeEventFilter(this);
-    }
-    window_ = window;
-    if (window_) {
-        window_->installEventFilter(this);
-    }
-    emit windowChanged();
 }
 
 bool GlobalArrowKeyHandler::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != window_ || event->type() != QEvent::KeyPress) {
+    if (watched != window_ || event->type() != QEvent::KeyPress || hasOpenPopup(window_)) {
         return QObject::eventFilter(watched, event);
     }
     const auto* keyEvent = static_cast<QKeyEvent*>(event);
@@ -82,51 +68,6 @@ bool GlobalArrowKeyHandler::eventFilter(QObject* watched, QEvent* event) {
         case ArrowKeyAction::ShiftDown:
             emit shiftDown();
             break;
-    }
-    return true;
-}
-
-WindowKeyShortcut::WindowKeyShortcut(QObject* parent) : QObject(parent) {}
-
-WindowKeyShortcut::~WindowKeyShortcut() {
-    if (window_) {
-        window_->removeEventFilter(this);
-    }
-}
-
-void WindowKeyShortcut::setKeys(const QList<int>& keys) {
-    if (keys_ == keys) {
-        return;
-    }
-    keys_ = keys;
-    emit keysChanged();
-}
-
-void WindowKeyShortcut::setWindow(QQuickWindow* window) {
-    if (window_ == window) {
-        return;
-    }
-    if (window_) {
-        window_->removeEventFilter(this);
-    }
-    window_ = window;
-    if (window_) {
-        window_->installEventFilter(this);
-    }
-    emit windowChanged();
-}
-
-bool WindowKeyShortcut::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != window_ || event->type() != QEvent::KeyPress) {
-        return QObject::eventFilter(watched, event);
-    }
-    const auto* keyEvent = static_cast<QKeyEvent*>(event);
-    if ((keyEvent->modifiers() & kCommandModifiers) != Qt::NoModifier ||
-        !keys_.contains(keyEvent->key())) {
-        return QObject::eventFilter(watched, event);
-    }
-    if (!keyEvent->isAutoRepeat()) {
-        emit activated();
     }
     return true;
 }

@@ -25,8 +25,9 @@ enum class ArrowKeyAction {
 ArrowKeyAction arrowKeyActionFor(int key, Qt::KeyboardModifiers modifiers);
 
 // Takes the arrow keys of one window before any focused control sees them and turns them into
-// the dashboard's target and range moves. It sits in the window's QML tree, bound to that
-// window (`window: Window.window`), and filters that window's events only, so keys typed in
+// the dashboard's target and range moves. While a pop-up menu of the window is open the keys
+// are left to it, so they move the menu's highlight. It sits in the window's QML tree, bound to
+// that window (`window: Window.window`), and filters that window's events only, so keys typed in
 // another dashboard window reach that window's handler and nothing else. UI thread only.
 class GlobalArrowKeyHandler : public QObject {
     Q_OBJECT
@@ -55,39 +56,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QPointer<QQuickWindow> window_;
-};
-
-// Takes one command key of its window (any of `keys`, pressed without Ctrl, Alt, Shift or
-// Meta) before any focused control sees it and emits `activated`. Auto-repeated presses are
-// swallowed without acting, so holding the space bar does not toggle the meter on and off.
-// Bound to its window like GlobalArrowKeyHandler. UI thread only.
-class WindowKeyShortcut : public QObject {
-    Q_OBJECT
-    QML_ELEMENT
-    Q_PROPERTY(QQuickWindow* window READ window WRITE setWindow NOTIFY windowChanged FINAL)
-    Q_PROPERTY(QList<int> keys READ keys WRITE setKeys NOTIFY keysChanged FINAL)
-
-public:
-    explicit WindowKeyShortcut(QObject* parent = nullptr);
-    ~WindowKeyShortcut() override;
-
-    QQuickWindow* window() const { return window_; }
-    void setWindow(QQuickWindow* window);
-
-    QList<int> keys() const { return keys_; }
-    void setKeys(const QList<int>& keys);
-
-signals:
-    void windowChanged();
-    void keysChanged();
-    void activated();
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    QList<int> keys_;
     QPointer<QQuickWindow> window_;
 };
 

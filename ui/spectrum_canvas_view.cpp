@@ -1,5 +1,6 @@
 #include "ui/spectrum_canvas_view.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QPen>
 
@@ -35,12 +36,25 @@ QString wholeNumber(double value) {
     return QString::number(whole);
 }
 
-void drawCentredText(QPainter* painter, QPointF centre, const QString& text) {
-    const QRectF box(centre.x() - 60.0, centre.y() - 20.0, 120.0, 40.0);
-    painter->drawText(box, Qt::AlignCenter, text);
+void drawLabel(QPainter* painter, QPointF centre, const QString& text, QSizeF canvas) {
+    const QFontMetricsF metrics(painter->font());
+    const QSizeF textSize(metrics.horizontalAdvance(text), metrics.height());
+    painter->drawText(spectrumLabelRect(centre, textSize, canvas), Qt::AlignCenter, text);
 }
 
 }  // namespace
+
+QRectF spectrumLabelRect(QPointF centre, QSizeF textSize, QSizeF canvas) {
+    static constexpr double kLabelMargin = 2.0;
+    auto place = [](double middle, double length, double room) {
+        const double start = middle - length / 2.0;
+        const double last = room - kLabelMargin - length;
+        return std::max(kLabelMargin, std::min(start, last));
+    };
+    return QRectF(place(centre.x(), textSize.width(), canvas.width()),
+                  place(centre.y(), textSize.height(), canvas.height()), textSize.width(),
+                  textSize.height());
+}
 
 QList<ChannelMode> allChannelModes() {
     return {ChannelMode::both, ChannelMode::left, ChannelMode::right};
@@ -186,7 +200,7 @@ void SpectrumCanvasView::drawGrid(QPainter* painter, QSizeF size) const {
         painter->setPen(QPen(Theme::whiteAlpha(level == 0.0f ? 0.22 : 0.08), 1.0));
         painter->drawLine(QPointF(0, y), QPointF(w, y));
         painter->setPen(labelColor);
-        drawCentredText(painter, QPointF(14.0, y - 6.0), spectrumLevelLabel(level));
+        drawLabel(painter, QPointF(14.0, y - 6.0), spectrumLevelLabel(level), size);
     }
     for (double frequency : referenceHz_) {
         if (std::isnan(frequency)) {
@@ -196,7 +210,7 @@ void SpectrumCanvasView::drawGrid(QPainter* painter, QSizeF size) const {
         painter->setPen(QPen(Theme::whiteAlpha(0.08), 1.0));
         painter->drawLine(QPointF(x, 0), QPointF(x, h));
         painter->setPen(labelColor);
-        drawCentredText(painter, QPointF(x, h - 8.0), spectrumFrequencyLabel(frequency));
+        drawLabel(painter, QPointF(x, h - 8.0), spectrumFrequencyLabel(frequency), size);
     }
 }
 

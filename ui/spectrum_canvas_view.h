@@ -2,8 +2,10 @@
 
 #include <QImage>
 #include <QList>
+#include <QPointF>
 #include <QPolygonF>
 #include <QQuickPaintedItem>
+#include <QRectF>
 #include <QSizeF>
 #include <QString>
 #include <QtQml/qqmlregistration.h>
@@ -38,6 +40,11 @@ std::vector<float> spectrumGridLevels(float minDB, float maxDB);
 // kilohertz with "k" from 1000 Hz on ("1k", "20k"), otherwise whole hertz ("20", "500").
 QString spectrumLevelLabel(float level);
 QString spectrumFrequencyLabel(double frequencyHz);
+
+// Where a grid label of the given text size stands on a canvas: centred at `centre`, then moved
+// just as far as it takes to lie whole inside the canvas, 2 points clear of its edges (so the
+// 20 Hz and 20 kHz labels at the ends and the top level label keep all their characters).
+QRectF spectrumLabelRect(QPointF centre, QSizeF textSize, QSizeF canvas);
 
 // Which curves a channel mode draws from the given rows: the left curve needs a non-empty row 0,
 // the right curve a non-empty row 1, the average both rows non-empty and of equal length.

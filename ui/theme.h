@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QFont>
 #include <QObject>
+#include <QSizeF>
 #include <QString>
 #include <QtQml/qqmlregistration.h>
 
@@ -69,6 +70,32 @@ class Theme : public QObject {
     Q_PROPERTY(QString fontFamily READ fontFamily CONSTANT FINAL)
     Q_PROPERTY(QString monoFontFamily READ monoFontFamily CONSTANT FINAL)
 
+    // Sizes in canvas points: the fixed design canvas, font sizes, corner radii and spacings.
+    Q_PROPERTY(QSizeF canvasSize READ canvasSize CONSTANT FINAL)
+    Q_PROPERTY(int fontHint READ fontHint CONSTANT FINAL)
+    Q_PROPERTY(int fontSmall READ fontSmall CONSTANT FINAL)
+    Q_PROPERTY(int fontLabel READ fontLabel CONSTANT FINAL)
+    Q_PROPERTY(int fontTitle READ fontTitle CONSTANT FINAL)
+    Q_PROPERTY(int fontBody READ fontBody CONSTANT FINAL)
+    Q_PROPERTY(int fontEmphasis READ fontEmphasis CONSTANT FINAL)
+    Q_PROPERTY(int fontResetButton READ fontResetButton CONSTANT FINAL)
+    Q_PROPERTY(int fontStepValue READ fontStepValue CONSTANT FINAL)
+    Q_PROPERTY(int fontStartStop READ fontStartStop CONSTANT FINAL)
+    Q_PROPERTY(int fontHistoryValue READ fontHistoryValue CONSTANT FINAL)
+    Q_PROPERTY(int fontHeaderValue READ fontHeaderValue CONSTANT FINAL)
+    Q_PROPERTY(int fontMeterValue READ fontMeterValue CONSTANT FINAL)
+    Q_PROPERTY(int fontIntegrated READ fontIntegrated CONSTANT FINAL)
+    Q_PROPERTY(int radiusSmall READ radiusSmall CONSTANT FINAL)
+    Q_PROPERTY(int radiusButton READ radiusButton CONSTANT FINAL)
+    Q_PROPERTY(int radiusControl READ radiusControl CONSTANT FINAL)
+    Q_PROPERTY(int radiusPopup READ radiusPopup CONSTANT FINAL)
+    Q_PROPERTY(int radiusPanel READ radiusPanel CONSTANT FINAL)
+    Q_PROPERTY(int radiusResetButton READ radiusResetButton CONSTANT FINAL)
+    Q_PROPERTY(int canvasMargin READ canvasMargin CONSTANT FINAL)
+    Q_PROPERTY(int sectionSpacing READ sectionSpacing CONSTANT FINAL)
+    Q_PROPERTY(int panelPadding READ panelPadding CONSTANT FINAL)
+    Q_PROPERTY(int columnSpacing READ columnSpacing CONSTANT FINAL)
+
     // The em dash shown for a missing or non-finite value.
     Q_PROPERTY(QString missingValueText READ missingValueText CONSTANT FINAL)
 
@@ -101,6 +128,32 @@ public:
 
     static QString fontFamily();
     static QString monoFontFamily();
+    // The design canvas, 1440 x 1150 points, scaled as a whole to the window.
+    static QSizeF canvasSize() { return {1440.0, 1150.0}; }
+    static constexpr int fontHint() { return 10; }
+    static constexpr int fontSmall() { return 11; }
+    static constexpr int fontLabel() { return 12; }
+    static constexpr int fontTitle() { return 13; }
+    static constexpr int fontBody() { return 14; }
+    static constexpr int fontEmphasis() { return 16; }
+    static constexpr int fontResetButton() { return 17; }
+    static constexpr int fontStepValue() { return 19; }
+    static constexpr int fontStartStop() { return 20; }
+    static constexpr int fontHistoryValue() { return 21; }
+    static constexpr int fontHeaderValue() { return 30; }
+    static constexpr int fontMeterValue() { return 40; }
+    static constexpr int fontIntegrated() { return 48; }
+    static constexpr int radiusSmall() { return 5; }
+    static constexpr int radiusButton() { return 6; }
+    static constexpr int radiusControl() { return 7; }
+    static constexpr int radiusPopup() { return 8; }
+    static constexpr int radiusPanel() { return 10; }
+    static constexpr int radiusResetButton() { return 14; }
+    static constexpr int canvasMargin() { return 20; }
+    static constexpr int sectionSpacing() { return 16; }
+    static constexpr int panelPadding() { return 14; }
+    static constexpr int columnSpacing() { return 10; }
+
     static QString missingValueText();
 
     // White at the given opacity (0 ... 1), the most common colour of the instruments.
@@ -119,10 +172,6 @@ public:
     // Formats a finite value with "%.1f"; anything else reads as the em dash.
     Q_INVOKABLE static QString formatValue(double value);
 
-    Q_INVOKABLE static QColor segmentColor(double position) {
-        return segmentPaletteColor(position);
-    }
-    Q_INVOKABLE static QColor loudnessColor(double t) { return loudnessRampColor(t); }
     Q_INVOKABLE static QColor alpha(const QColor& color, double opacity) {
         return withAlpha(color, opacity);
     }

@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "ui/item_property.h"
 #include "ui/meter_bar_view.h"
 #include "ui/paint_layer.h"
+#include "ui/scale_fraction.h"
 #include "ui/theme.h"
 #include "ui/view_clock.h"
 #include "ui/view_values.h"
@@ -100,6 +102,25 @@ std::vector<QRectF> truePeakScaleCells(const QRectF& row, int tickCount) {
         cells.emplace_back(row.left() + i * (width + kCellSpacing), row.top(), width, row.height());
     }
     return cells;
+}
+
+double truePeakBarFraction(double value, const QList<double>& ticks, double width, double minValue,
+                           double maxValue) {
+    const bool ticksRise =
+        std::adjacent_find(ticks.cbegin(), ticks.cend(), std::greater_equal<>()) == ticks.cend();
+    if (ticks.size() < 2 || !ticksRise || !(width > 0.0)) {
+        return meterFillFraction(value, minValue, maxValue);
+    }
+    const std::vector<QRectF> cells =
+        truePeakScaleCells(QRectF(0.0, 0.0, width, 0.0), static_cast<int>(ticks.size()));
+    std::vector<double> places;
+    places.reserve(cells.size());
+    for (const QRectF& cell : cells) {
+        places.push_back(cell.center().x() / width);
+    }
+    places.front() = 0.0;
+    places.back() = 1.0;
+    return scaleFraction(value, std::span<const double>(ticks.constData(), ticks.size()), places);
 }
 
 TruePeakBarView::TruePeakBarView(QQuickItem* parent)
@@ -254,7 +275,8 @@ void TruePeakBarView::paint(QPainter* painter) {
 
     // Lit segments: the part of the lit row left of the middle of the gap after the last lit
     // segment.
-    const int lit = litSegmentCount(meterFillFraction(value_, minValue_, maxValue_), segmentCount_);
+    const int lit = litSegmentCount(
+        truePeakBarFraction(value_, scaleTicks_, bar.width(), minValue_, maxValue_), segmentCount_);
     if (lit > 0) {
         const QRectF last = truePeakSegmentRect(bar, lit - 1, segmentCount_);
         if (!last.isEmpty()) {
@@ -265,9 +287,11 @@ void TruePeakBarView::paint(QPainter* painter) {
         }
     }
 
-    const std::optional<double> peak = peakFraction(peak_.peakValue(), minValue_, maxValue_);
-    if (peak) {
-        const double x = bar.left() + truePeakMarkerX(bar.width(), *peak);
+    const double held = peak_.peakValue();
+    if (peakFraction(held, minValue_, maxValue_)) {
+        const double fraction =
+            truePeakBarFraction(held, scaleTicks_, bar.width(), minValue_, maxValue_);
+        const double x = bar.left() + truePeakMarkerX(bar.width(), fraction);
         painter->fillRect(
             QRectF(x, bar.top(), kMarkerWidth, bar.height()),
             peakMarkerColor(peak_.peakValue(), optionalDouble(peakOverThreshold_), Theme::white()));

@@ -44,6 +44,13 @@ TruePeakBarLayout truePeakBarLayout(QSizeF size);
 // labels are spread evenly, not placed at their values.
 std::vector<QRectF> truePeakScaleCells(const QRectF& row, int tickCount);
 
+// Where a value stands along the bar, as a fraction of its width. The bar is read against its
+// labels: the first label stands at the left edge, the last at the right edge and the others at
+// the centres of their cells, and a value between two ticks lies proportionally between their
+// labels. Ticks that do not rise strictly fall back to the linear map from minValue to maxValue.
+double truePeakBarFraction(double value, const QList<double>& ticks, double width, double minValue,
+                           double maxValue);
+
 // A horizontal segmented true-peak meter for one channel, with its caption, a large read-out
 // of the held peak and a row of scale labels; the dashboard shows one per channel. Lives on the
 // UI thread and keeps only its own peak-hold state, which a change of `identity` discards. The

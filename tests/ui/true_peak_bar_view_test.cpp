@@ -3,145 +3,129 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <vector>
 
 #include "tests/ui/ui_test_support.h"
+#include "ui/scale_fraction.h"
 #include "ui/theme.h"
 
 namespace orvinta {
 namespace {
 
 using test::at;
-using test::distance;
 using test::ManualClock;
-using test::over;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // One of the two bars of the dashboard's true-peak panel.
-constexpr double kDashboardWidth = 600.0;
+constexpr double kWidth = 600.0;
 
-QColor unlit() {
-    return over(Theme::whiteAlpha(0.08), Theme::windowBackground());
-}
-
-TEST(TruePeakBarFunctions, FortyEightSegmentsAreGreenYellowAndRedWithTwoPointGaps) {
-    for (int i = 0; i < 48; ++i) {
-        const QColor expected = i <= 33 ? Theme::green() : i <= 42 ? Theme::yellow() : Theme::red();
-        EXPECT_EQ(truePeakSegmentColor(i, 48), expected) << i;
+TEST(ScaleFraction, RunsThroughTheTicksLinearlyBetweenNeighbours) {
+    const std::vector<double> ticks = {-60, -48, -36, -24, -12, -6, -3, 0};
+    const std::pair<double, double> cases[] = {
+        {-60.0, 0.0}, {-54.0, 0.5 / 7}, {-20.0, 10.0 / 21}, {-6.0, 5.0 / 7}, {-4.5, 5.5 / 7},
+        {0.0, 1.0},   {3.0, 1.0},       {-70.0, 0.0},       {-kInf, 0.0},    {kNaN, 0.0}};
+    for (const auto& [value, fraction] : cases) {
+        EXPECT_NEAR(scaleFraction(value, ticks), fraction, 1e-12) << value;
     }
-    const QRectF bar(0.0, 10.0, 478.0, 18.0);  // 48 segments of 8 points and 47 gaps
-    EXPECT_EQ(truePeakSegmentRect(bar, 0, 48), QRectF(0.0, 10.0, 8.0, 18.0));
-    EXPECT_EQ(truePeakSegmentRect(bar, 47, 48), QRectF(470.0, 10.0, 8.0, 18.0));
-    EXPECT_TRUE(truePeakSegmentRect(QRectF(0, 0, 50, 18), 0, 48).isEmpty());
-}
-
-TEST(TruePeakBarFunctions, MarkerReadoutAndScaleCells) {
-    // The marker stands one point left of the peak but never left of the bar.
-    EXPECT_DOUBLE_EQ(truePeakMarkerX(600.0, 0.5), 299.0);
-    EXPECT_DOUBLE_EQ(truePeakMarkerX(600.0, 0.001), 0.0);
-    // The readout shows the held peak, else the value, else a dash.
-    EXPECT_EQ(truePeakReadout(-3.04, -20.0, -60.0), QStringLiteral("-3.0"));
-    EXPECT_EQ(truePeakReadout(-kInf, -20.26, -60.0), QStringLiteral("-20.3"));
-    EXPECT_EQ(truePeakReadout(-61.0, -kInf, -60.0), QStringLiteral("\u2014"));
-    EXPECT_EQ(truePeakReadout(-kInf, std::numeric_limits<double>::quiet_NaN(), -60.0),
-              QStringLiteral("\u2014"));
-
-    const auto cells = truePeakScaleCells(QRectF(0.0, 50.0, 600.0, 16.0), 8);
-    ASSERT_EQ(cells.size(), 8u);
-    EXPECT_DOUBLE_EQ(cells.front().left(), 0.0);
-    EXPECT_DOUBLE_EQ(cells.back().right(), 600.0);
-    EXPECT_DOUBLE_EQ(cells[1].left() - cells[0].right(), 8.0);
-    EXPECT_DOUBLE_EQ(cells[3].width(), cells[4].width());
+    // Evenly spaced ticks, and the two ends alone, give the linear map.
+    EXPECT_DOUBLE_EQ(scaleFraction(-15.0, std::vector<double>{-60, -40, -20, 0}), 0.75);
+    EXPECT_DOUBLE_EQ(scaleFraction(-103.0 + 25.0, std::vector<double>{-103, -3}), 0.25);
+    // Ticks that do not rise say nothing.
+    EXPECT_EQ(scaleFraction(-6.0, std::vector<double>{0, -60}), 0.0);
 }
 
 class TruePeakBarViewTest : public ::testing::Test {
 protected:
     TruePeakBarViewTest() {
         view.setLabel(QStringLiteral("L"));
-        size = QSizeF(kDashboardWidth, view.implicitHeight());
-        view.setSize(size);
-        bar = truePeakBarLayout(size).bar;
+        size = QSizeF(kWidth, view.implicitHeight());
+        layout = truePeakBarLayout(size);
     }
 
     QImage render() { return test::renderItem(view, size, Theme::windowBackground()); }
-    // The colour at the marker of a peak at `fraction` of the scale.
-    QColor markerAt(const QImage& image, double fraction) const {
-        return at(image, truePeakMarkerX(kDashboardWidth, fraction) + 1.0, bar.center().y());
+
+    // x just past the last coloured (lit) pixel along the middle of the bar; 0 when none is.
+    double litEnd(const QImage& image) const {
+        int end = 0;
+        for (int x = 0; x < image.width(); ++x) {
+            if (at(image, x, layout.bar.center().y()).hsvSaturation() > 120) {
+                end = x + 1;
+            }
+        }
+        return end;
+    }
+
+    // Centres of the scale labels' ink, left to right: runs of inked columns split by gaps
+    // wider than 5 points.
+    std::vector<double> labelCentres(const QImage& image) const {
+        std::vector<std::pair<int, int>> runs;
+        const QRect row = layout.scaleRow.toAlignedRect();
+        for (int x = 0; x < image.width(); ++x) {
+            if (test::inkIn(image, QRect(x, row.top(), 1, row.height())) == 0) {
+                continue;
+            }
+            if (runs.empty() || x - runs.back().second > 5) {
+                runs.emplace_back(x, x);
+            }
+            runs.back().second = x;
+        }
+        std::vector<double> centres;
+        for (const auto& [first, last] : runs) {
+            centres.push_back((first + last + 1) / 2.0);
+        }
+        return centres;
     }
 
     ManualClock clock;
     TruePeakBarView view;
     QSizeF size;
-    QRectF bar;
+    TruePeakBarLayout layout;
 };
 
-TEST_F(TruePeakBarViewTest, LightsTheSegmentsBelowTheValueFromTheLeftAndNoneForSilence) {
-    // Worked out from the width alone: 48 segments and 47 gaps of 2 points.
-    const double w = (kDashboardWidth - 94.0) / 48.0;
-    for (const auto& [value, lit] : {std::pair{-6.0, 43}, std::pair{-kInf, 0}}) {
-        view.setValue(value);  // -6: floor(54 / 60 * 48) = 43 lit
-        const QImage image = render();
-        for (int i = 0; i < 48; ++i) {
-            if (i == lit - 1) {
-                continue;  // the held-peak marker stands on the last lit segment
-            }
-            const QColor expected = i < lit ? truePeakSegmentColor(i, 48) : unlit();
-            EXPECT_LE(distance(at(image, i * (w + 2.0) + w / 2.0, bar.center().y()), expected), 3)
-                << value << ": " << i;
-        }
-        view.setIdentity(view.identity() + 1);
+TEST_F(TruePeakBarViewTest, BarEndsWhereTheLabelsSayAndSilenceLightsNothing) {
+    const std::vector<double> labels = labelCentres(render());
+    ASSERT_EQ(labels.size(), 8u);
+    // The lit bar ends at most one segment and two gaps short of the exact place.
+    const double pitch = (kWidth + 2.0) / 48.0;
+    // -20 lies a third of the way from the "-24" label to the "-12" label; -6 at the "-6" label.
+    const std::pair<double, double> cases[] = {{-20.0, labels[3] + (labels[4] - labels[3]) / 3.0},
+                                               {-6.0, labels[5]},
+                                               {-4.5, (labels[5] + labels[6]) / 2.0}};
+    for (const auto& [value, place] : cases) {
+        view.setValue(value);
+        view.setIdentity(view.identity() + 1);  // no held-peak marker over the end
+        const double end = litEnd(render());
+        EXPECT_LE(end, place + 1.5) << value;
+        EXPECT_GT(end, place - pitch - 3.0) << value;
     }
-    EXPECT_LE(distance(at(render(), 0.5, bar.center().y()), unlit()), 3);
+    view.setValue(-kInf);
+    EXPECT_EQ(litEnd(render()), 0.0);
 }
 
-TEST_F(TruePeakBarViewTest, PeakAboveZeroDbtpMarksTheRightEdgeInRedWhileHeld) {
+TEST_F(TruePeakBarViewTest, HeldPeakMarksItsPlaceRedAboveZeroWhiteBelowAndResetForgetsIt) {
+    const int y = static_cast<int>(layout.bar.center().y());
+    auto markerAt = [&](const QImage& image, double place, const QColor& colour) {
+        return test::colorNear(image, static_cast<int>(std::min(place, kWidth - 1.0)), y, colour, 1,
+                               3);
+    };
     view.setValue(1.2);
-    view.setValue(-20.0);
-    QImage image = render();
-    EXPECT_LE(distance(at(image, kDashboardWidth - 1.0, bar.center().y()), Theme::red()), 3);
-    // The segments behind it follow the current value only.
-    const QPointF top = truePeakSegmentRect(bar, 47, 48).center();
-    EXPECT_LE(distance(at(image, top.x() - 3.0, top.y()), unlit()), 3);
-
-    clock.advance(1.1);
-    view.peakTick();
-    EXPECT_DOUBLE_EQ(view.peakValue(), 1.2);
-
-    // After the 1.2-second hold it falls 1.5 dB per tick; below 0 dBTP the marker is white
-    // and follows the held peak, not the value.
-    clock.advance(0.15);
-    view.peakTick();
-    EXPECT_DOUBLE_EQ(view.peakValue(), -0.3);
-    EXPECT_LE(distance(markerAt(render(), 59.7 / 60.0), Theme::white()), 3);
-}
-
-TEST_F(TruePeakBarViewTest, NewIdentityForgetsTheHeldPeak) {
-    view.setValue(-3.0);
     view.setValue(-40.0);
-    EXPECT_LE(distance(markerAt(render(), 57.0 / 60.0), Theme::white()), 3);
+    EXPECT_TRUE(markerAt(render(), kWidth, Theme::red()));
+    // After the 1.2-second hold it falls 1.5 dB per tick; at -3 it stands on the "-3" label.
+    clock.advance(1.25);
+    for (int tick = 0; tick < 3; ++tick) {
+        view.peakTick();
+    }
+    EXPECT_DOUBLE_EQ(view.peakValue(), -3.3);
+    view.setValue(-3.0);
+    const std::vector<double> labels = labelCentres(render());
+    ASSERT_EQ(labels.size(), 8u);
+    EXPECT_TRUE(markerAt(render(), labels[6], Theme::white()));
+
     view.setIdentity(7);
     EXPECT_EQ(view.peakValue(), -kInf);
-    EXPECT_GT(distance(markerAt(render(), 57.0 / 60.0), Theme::white()), 100);
-}
-
-TEST_F(TruePeakBarViewTest, ScaleLabelsSpanTheRowAndTheCaptionIsCyanAboveTheBar) {
-    const QImage image = render();
-    const QRectF row = truePeakBarLayout(size).scaleRow;
-    auto inkInColumns = [&](int from, int to) {
-        return test::inkIn(image,
-                           QRect(from, static_cast<int>(row.top()), to - from,
-                                 static_cast<int>(row.bottom()) - static_cast<int>(row.top())));
-    };
-    // Eight cells of 68 points, 8 apart: "-60" starts at the left edge, "0" ends at the right
-    // edge, "-24" is centred on 262, and nothing stands between the first two labels.
-    EXPECT_GT(inkInColumns(0, 6), 0);
-    EXPECT_GT(inkInColumns(594, 600), 0);
-    EXPECT_GT(inkInColumns(256, 268), 0);
-    EXPECT_EQ(inkInColumns(60, 70), 0);
-
-    const int cyan = test::countPixels(
-        image, [](const QColor& c) { return distance(c, Theme::cyan()) <= 10; },
-        QRect(0, 0, 20, static_cast<int>(bar.top())));
-    EXPECT_GT(cyan, 10);
+    EXPECT_FALSE(markerAt(render(), labels[6], Theme::white()));
 }
 
 }  // namespace
