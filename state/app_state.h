@@ -7,6 +7,7 @@
 #include <QVariantList>
 
 #include <optional>
+#include <utility>
 
 #include "state/capture_run.h"
 #include "state/goniometer_point_list.h"
@@ -104,7 +105,9 @@ public:
     LoudnessTarget target() const { return settings_.target(); }
     void setTarget(LoudnessTarget target) { settings_.setTarget(target); }
     std::optional<QString> errorMessage() const { return run_.errorMessage(); }
-    void setErrorMessage(std::optional<QString> message) { run_.setErrorMessage(message); }
+    void setErrorMessage(std::optional<QString> message) {
+        run_.setErrorMessage(std::move(message));
+    }
     std::optional<QString> inputFormatDescription() const { return format_.description(); }
     double momentaryLUFS() const { return readings_.momentaryLUFS(); }
     double shortTermLUFS() const { return readings_.shortTermLUFS(); }

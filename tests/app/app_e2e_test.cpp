@@ -251,6 +251,19 @@ protected:
         return *app_;
     }
 
+    // The ids of the visible dashboard windows, one a line, once there are `count` (or 10 s on).
+    static std::string visibleWindows(const std::string& display, long count) {
+        std::string windows;
+        for (int attempt = 0; attempt < 40; ++attempt) {
+            windows = run({"xdotool", "search", "--onlyvisible", "--name", "^Orvinta$"}, display);
+            if (std::count(windows.begin(), windows.end(), '\n') == count) {
+                break;
+            }
+            std::this_thread::sleep_for(250ms);
+        }
+        return windows;
+    }
+
     std::unique_ptr<Child> app_;
     std::string windowId_;
 };
@@ -332,15 +345,7 @@ TEST_F(ApplicationEndToEnd, MetersKeysResetsSwitchesSourceAndSurvivesTheSoundSer
 
     // Ctrl+N opens a second dashboard, Ctrl+W closes the focused one.
     key(display.name(), "ctrl+n");
-    std::string windows;
-    for (int attempt = 0; attempt < 40; ++attempt) {
-        windows =
-            run({"xdotool", "search", "--onlyvisible", "--name", "^Orvinta$"}, display.name());
-        if (std::count(windows.begin(), windows.end(), '\n') == 2) {
-            break;
-        }
-        std::this_thread::sleep_for(250ms);
-    }
+    std::string windows = visibleWindows(display.name(), 2);
     ASSERT_EQ(std::count(windows.begin(), windows.end(), '\n'), 2) << windows;
     std::string second = windows.substr(0, windows.find('\n')) == windowId_
                              ? windows.substr(windows.find('\n') + 1)
@@ -348,15 +353,7 @@ TEST_F(ApplicationEndToEnd, MetersKeysResetsSwitchesSourceAndSurvivesTheSoundSer
     second.erase(second.find_last_not_of("\n") + 1);
     run({"xdotool", "windowfocus", "--sync", second}, display.name());
     run({"xdotool", "key", "ctrl+w"}, display.name());
-    for (int attempt = 0; attempt < 40; ++attempt) {
-        windows =
-            run({"xdotool", "search", "--onlyvisible", "--name", "^Orvinta$"}, display.name());
-        if (std::count(windows.begin(), windows.end(), '\n') == 1) {
-            break;
-        }
-        std::this_thread::sleep_for(250ms);
-    }
-    EXPECT_EQ(windows, windowId_ + "\n");
+    EXPECT_EQ(visibleWindows(display.name(), 1), windowId_ + "\n");
     EXPECT_TRUE(app.isAlive());
 
     // Space starts metering from the microphone.

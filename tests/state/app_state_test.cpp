@@ -100,7 +100,6 @@ TEST_F(AppStateTest, MetersTheSineFromAStartThatReturnsAtOnceAndStopKeepsTheRead
     // A 1 kHz sine at the same level in both channels reads its level in LUFS.
     ASSERT_TRUE(waitFor([&] { return near(state.shortTermLUFS(), -10.0); }));
     EXPECT_TRUE(near(state.momentaryLUFS(), -10.0));
-    EXPECT_EQ(state.history().points().front().id, 1u);
     // The source's own report replaces the device query's text.
     EXPECT_EQ(state.inputFormatDescription(),
               QString::fromStdString(AudioFormatInfo{44'100.0, 24, false, 2}.displayDescription()));
@@ -166,19 +165,21 @@ TEST_F(AppStateTest, EngineErrorStopsItsRunButNotTheRunAfterIt) {
 
 TEST_F(AppStateTest, StartWhileStartingOpensNoSecondSourceAndStopCancelsTheStart) {
     sources.startDelay = 300ms;
-    QSignalSpy finished(&state, &AppState::startFinished);
     state.start();
+    state.start();  // a double click on START
+    ASSERT_TRUE(waitFor([&] { return state.isRunning(); }));
+    ASSERT_EQ(sources.made.size(), 1u);
+    EXPECT_EQ(sources.made[0]->stopCount(), 0);
+
+    state.stop();
+    QSignalSpy finished(&state, &AppState::startFinished);
     state.start();
     state.toggleRunning();  // the START/STOP button, pressed while the start is pending
     EXPECT_FALSE(state.isStarting() || state.isRunning());
     EXPECT_EQ(finished.count(), 1);
-    ASSERT_EQ(sources.made.size(), 1u);
-
-    // The engine stops the source as soon as its start has returned, and nothing is shown.
-    ASSERT_TRUE(waitFor([&] { return sources.made[0]->stopCount() == 1; }));
-    EXPECT_FALSE(sources.made[0]->isDelivering());
-    EXPECT_FALSE(state.isRunning());
-    EXPECT_EQ(state.history().size(), 0);
+    // The engine stops the source as soon as its start has returned; nothing runs on.
+    ASSERT_TRUE(waitFor([&] { return sources.made[1]->stopCount() == 1; }));
+    EXPECT_FALSE(sources.made[1]->isDelivering() || state.isRunning());
 }
 
 TEST_F(AppStateTest, SourceChangeRestartsARunOrAPendingStartOnTheNewSource) {
@@ -210,7 +211,6 @@ TEST_F(AppStateTest, SourceChangeRestartsARunOrAPendingStartOnTheNewSource) {
     EXPECT_EQ(sources.requested.back(), InputSource::systemAudio);
     ASSERT_TRUE(waitFor([&] { return sources.made[2]->stopCount() == 1; }));
     EXPECT_TRUE(sources.made[3]->isDelivering());
-    EXPECT_EQ(sources.made[1]->stopCount(), 1);
 }
 
 TEST_F(AppStateTest, ResetDropsTheSnapshotsMeasuredBeforeIt) {
