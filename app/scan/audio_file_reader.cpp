@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 namespace orvinta {
 
@@ -148,7 +149,11 @@ std::size_t AudioFileReader::read(std::span<float> interleaved) {
 
 void AudioFileReader::finishReading() {
     if (sf_error(file) != SF_ERR_NO_ERROR) {
-        errorText = "decoding failed after " + seconds(framesRead, rate) + ": " + sf_strerror(file);
+        std::string_view reason = sf_strerror(file);
+        if (reason.starts_with("Error : ")) {
+            reason.remove_prefix(8);
+        }
+        errorText = "decoding failed after " + seconds(framesRead, rate) + ": " + std::string(reason);
     } else if (announced > 0 && framesRead < announced) {
         errorText = "the file ends after " + seconds(framesRead, rate) + " of the " +
                     seconds(announced, rate) + " its header announces";

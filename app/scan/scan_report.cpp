@@ -71,6 +71,11 @@ std::string number(double value, const char* format) {
     }
     char text[32];
     std::snprintf(text, sizeof text, format, value);
+    // A value that rounds to zero prints as zero, not "-0.00".
+    const std::string_view printed = text;
+    if (printed.starts_with('-') && printed.find_first_not_of("0.", 1) == std::string_view::npos) {
+        return std::string(printed.substr(1));
+    }
     return text;
 }
 
