@@ -72,6 +72,30 @@ ChannelPosition positionOf(int sndfilePosition) {
     }
 }
 
+// Ogg Vorbis and Opus name no layout but fix the channel order by the channel count (the
+// Vorbis I order, which Opus mapping family 1 shares); libsndfile hands the channels over in
+// that order, which for 5.1 differs from the WAV order that the count-based weights assume.
+std::vector<ChannelPosition> vorbisOrder(int channels) {
+    constexpr auto o = ChannelPosition::other;
+    constexpr auto l = ChannelPosition::surroundLeft;
+    constexpr auto r = ChannelPosition::surroundRight;
+    constexpr auto lfe = ChannelPosition::lfe;
+    switch (channels) {
+        case 4:
+            return {o, o, l, r};
+        case 5:
+            return {o, o, o, l, r};
+        case 6:
+            return {o, o, o, l, r, lfe};
+        case 7:
+            return {o, o, o, l, r, o, lfe};
+        case 8:
+            return {o, o, o, l, r, l, r, lfe};
+        default:
+            return {};
+    }
+}
+
 }  // namespace
 
 AudioFileReader::AudioFileReader(const std::string& path) {
@@ -110,6 +134,9 @@ AudioFileReader::AudioFileReader(const std::string& path) {
         return;
     }
     readChannelMap();
+    if (positions.empty() && (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG) {
+        positions = vorbisOrder(channelCount);
+    }
 }
 
 AudioFileReader::~AudioFileReader() {
@@ -153,7 +180,8 @@ void AudioFileReader::finishReading() {
         if (reason.starts_with("Error : ")) {
             reason.remove_prefix(8);
         }
-        errorText = "decoding failed after " + seconds(framesRead, rate) + ": " + std::string(reason);
+        errorText =
+            "decoding failed after " + seconds(framesRead, rate) + ": " + std::string(reason);
     } else if (announced > 0 && framesRead < announced) {
         errorText = "the file ends after " + seconds(framesRead, rate) + " of the " +
                     seconds(announced, rate) + " its header announces";

@@ -30,7 +30,8 @@ public:
     int channels() const { return channelCount; }
     // Frames as the file announces them; 0 when it does not say.
     std::int64_t announcedFrames() const { return announced; }
-    // Where each channel sits, from the file's channel mask; empty when the file names none.
+    // Where each channel sits, from the file's channel mask or, for Ogg Vorbis and Opus, from
+    // the channel order their formats fix; empty when the file says nothing.
     const std::vector<ChannelPosition>& channelPositions() const { return positions; }
 
     // Reads up to interleaved.size() / channels() frames and returns how many arrived; 0 at

@@ -25,17 +25,15 @@ RateConverter::~RateConverter() {
 }
 
 RateConverter::Step RateConverter::process(std::span<const float> interleaved,
-                                           std::span<float* const> channels,
-                                           std::size_t capacity) {
+                                           std::span<float* const> channels, std::size_t capacity) {
     Step step;
     if (resampler == nullptr || capacity == 0) {
         return step;
     }
     const bool end = interleaved.empty();
-    soxr_error_t failure =
-        soxr_process(resampler, end ? nullptr : interleaved.data(),
-                     end ? 0 : interleaved.size() / channelCount, &step.consumed,
-                     const_cast<float**>(channels.data()), capacity, &step.produced);
+    soxr_error_t failure = soxr_process(
+        resampler, end ? nullptr : interleaved.data(), end ? 0 : interleaved.size() / channelCount,
+        &step.consumed, const_cast<float**>(channels.data()), capacity, &step.produced);
     if (failure != nullptr) {
         errorText = std::string("sample-rate conversion failed: ") + failure;
         return {};

@@ -26,7 +26,8 @@ ScanOptions ScanOptions::parse(std::span<const char* const> arguments) {
                 value = arguments[++i];
             }
             int jobs = 0;
-            const auto [end, status] = std::from_chars(value.data(), value.data() + value.size(), jobs);
+            const auto [end, status] =
+                std::from_chars(value.data(), value.data() + value.size(), jobs);
             if (status != std::errc() || end != value.data() + value.size() || jobs < 1) {
                 options.usageError = "--jobs needs a whole number of at least 1";
                 return options;

@@ -86,10 +86,11 @@ private:
             slot.secondsTotal = 0.0;
             slot.startTicks = Clock::now().time_since_epoch().count();
             slot.file = static_cast<int>(index);
-            ScanResult result = FileMeter::measure(files[index], [&slot](double read, double total) {
-                slot.secondsRead.store(read, std::memory_order_relaxed);
-                slot.secondsTotal.store(total, std::memory_order_relaxed);
-            });
+            ScanResult result =
+                FileMeter::measure(files[index], [&slot](double read, double total) {
+                    slot.secondsRead.store(read, std::memory_order_relaxed);
+                    slot.secondsTotal.store(total, std::memory_order_relaxed);
+                });
             slot.file = -1;
             {
                 std::lock_guard guard(mutex);
@@ -114,8 +115,8 @@ private:
             const double read = slot.secondsRead.load(std::memory_order_relaxed);
             const double total = slot.secondsTotal.load(std::memory_order_relaxed);
             const double elapsed =
-                std::chrono::duration<double>(now - Clock::time_point(Clock::duration(
-                                                        slot.startTicks.load())))
+                std::chrono::duration<double>(
+                    now - Clock::time_point(Clock::duration(slot.startTicks.load())))
                     .count();
             std::string line = "  " + files[static_cast<std::size_t>(file)];
             char text[96];
