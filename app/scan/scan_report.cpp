@@ -101,14 +101,16 @@ std::string reading(double value) {
 }
 
 std::string duration(double seconds) {
-    const auto whole = static_cast<long long>(seconds);
+    // Rounded to tenths first, so that 59.96 s reads 1:00.0 and not 0:60.0.
+    const double tenths = std::round(seconds * 10.0) / 10.0;
+    const double wholeMinutes = std::floor(tenths / 60.0);
+    const double rest = tenths - wholeMinutes * 60.0;
+    const auto minutes = static_cast<long long>(wholeMinutes);
     char text[32];
-    if (whole >= 3600) {
-        std::snprintf(text, sizeof text, "%lld:%02lld:%04.1f", whole / 3600, whole / 60 % 60,
-                      seconds - static_cast<double>(whole / 60 * 60));
+    if (minutes >= 60) {
+        std::snprintf(text, sizeof text, "%lld:%02lld:%04.1f", minutes / 60, minutes % 60, rest);
     } else {
-        std::snprintf(text, sizeof text, "%lld:%04.1f", whole / 60,
-                      seconds - static_cast<double>(whole / 60 * 60));
+        std::snprintf(text, sizeof text, "%lld:%04.1f", minutes, rest);
     }
     return text;
 }

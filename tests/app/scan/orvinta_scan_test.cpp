@@ -139,7 +139,7 @@ TEST_F(OrvintaScan, EbuSignalsReadTheirExpectedValuesFromWavAndFlac) {
     }
     // True peak: a quarter-rate sine at -6 dBFS whose samples fall 45° off its crests, so the
     // sample peak reads 3 dB low (EBU Tech 3341: -6.0 dBTP, +0.2/-0.4).
-    std::vector<float> offCrest(48000 * 5);
+    std::vector<float> offCrest(std::size_t{48000} * 5);
     for (std::size_t i = 0; i < offCrest.size(); ++i) {
         offCrest[i] = static_cast<float>(
             0.5 * std::sin(std::numbers::pi / 2.0 * static_cast<double>(i) + std::numbers::pi / 4));
