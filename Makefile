@@ -37,12 +37,13 @@ test-asan: deps
 	cmake --build $(ASAN_DIR)
 	cd $(ASAN_DIR) && ctest --output-on-failure
 
-# The capture and engine tests under ThreadSanitizer (no Qt parts: Debian's Qt is not instrumented).
+# The capture, engine and file-scanner tests under ThreadSanitizer (no Qt parts: Debian's Qt is
+# not instrumented).
 test-tsan: deps
 	cmake -S . -B $(TSAN_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DORVINTA_SANITIZE=thread -DORVINTA_WITH_QT=OFF -DORVINTA_BUILD_BENCH=OFF
 	cmake --build $(TSAN_DIR)
-	cd $(TSAN_DIR) && ctest --output-on-failure -L capture
+	cd $(TSAN_DIR) && ctest --output-on-failure -L 'capture|scan'
 
 # The libFuzzer targets (clang, ASan + UBSan, no Qt) in a tree of their own.
 fuzz-build: deps

@@ -7,6 +7,8 @@ if(NOT result EQUAL 0)
 endif()
 foreach(path
         bin/orvinta
+        bin/orvinta-scan
+        share/man/man1/orvinta-scan.1
         share/applications/org.orvinta.Orvinta.desktop
         share/metainfo/org.orvinta.Orvinta.metainfo.xml
         share/icons/hicolor/scalable/apps/org.orvinta.Orvinta.svg)
