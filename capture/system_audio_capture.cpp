@@ -13,10 +13,10 @@
 
 #include "capture/audio_capture_error.h"
 #include "capture/audio_format_converter.h"
+#include "capture/console_log.h"
 #include "capture/fixed_block_splitter.h"
 #include "capture/pulse_connection.h"
 #include "capture/system_audio_diagnostics.h"
-#include "measurement/console_log.h"
 
 // What the computer plays is the default sink's monitor source. The server mixes every layout
 // down to 48 000 Hz float stereo for us; the converter then only de-interleaves, and the splitter

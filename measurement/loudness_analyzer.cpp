@@ -8,7 +8,7 @@
 #include <limits>
 #include <utility>
 
-#include "measurement/console_log.h"
+#include "capture/console_log.h"
 #include "measurement/loudness_statistics.h"
 #include "measurement/stereo_phase.h"
 

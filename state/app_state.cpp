@@ -15,10 +15,10 @@
 #include <utility>
 
 #include "capture/audio_capture_error.h"
+#include "capture/console_log.h"
 #include "capture/loudness_engine.h"
 #include "capture/microphone_capture.h"
 #include "capture/system_audio_capture.h"
-#include "measurement/console_log.h"
 #include "state/meter_metric.h"
 
 namespace orvinta {
