@@ -34,12 +34,8 @@ void ScriptedCaptureSource::start() {
     converter = std::make_unique<AudioFormatConverter>(options.format.channelCount);
     if (onFormatInfo) {
         const SampleType type = options.format.sampleType;
-        const int bits = type == SampleType::unsigned8  ? 8
-                         : type == SampleType::signed16 ? 16
-                         : type == SampleType::float64  ? 64
-                         : (type == SampleType::signed24Packed || type == SampleType::signed24In32)
-                             ? 24
-                             : 32;
+        const int bits =
+            type == SampleType::signed24In32 ? 24 : static_cast<int>(bytesPerSample(type)) * 8;
         onFormatInfo(AudioFormatInfo{options.format.sampleRate, bits,
                                      type == SampleType::float32 || type == SampleType::float64,
                                      options.format.channelCount});

@@ -59,8 +59,7 @@ public:
     // Passes `error` to onError on the delivery thread while running.
     void reportError(std::exception_ptr error);
 
-    // Device buffers handed to onBuffer so far, over all runs.
-    std::size_t buffersDelivered() const { return delivered.load(); }
+    // Waits until `count` device buffers have gone to onBuffer (over all runs).
     bool waitForDelivered(std::size_t count, std::chrono::milliseconds timeout) const;
     int startCount() const { return starts.load(); }
     int stopCount() const { return stops.load(); }
