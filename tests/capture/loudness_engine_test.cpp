@@ -152,24 +152,29 @@ bool pollUntil(Predicate predicate) {
     return predicate();
 }
 
-// Drops the last reference to an engine and waits until it is gone: blocks still on its queue
-// keep it alive, and calling onSnapshot, until they have run. The flag flips when the engine
-// destroys its onSnapshot, which gives the wait a happens-before edge.
-void releaseAndWait(std::shared_ptr<LoudnessEngine>& engine,
-                    const std::function<void()>& afterDrop = {}) {
+// A flag that flips when `engine` destroys its onSnapshot, which gives a wait for the engine's
+// end a happens-before edge. Install it before the engine runs: it wraps onSnapshot.
+std::shared_ptr<std::atomic<bool>> watchDestruction(LoudnessEngine& engine) {
     auto gone = std::make_shared<std::atomic<bool>>(false);
     struct Sentinel {
         explicit Sentinel(std::shared_ptr<std::atomic<bool>> f) : flag(std::move(f)) {}
         std::shared_ptr<std::atomic<bool>> flag;
         ~Sentinel() { flag->store(true, std::memory_order_release); }
     };
-    engine->onSnapshot = [inner = std::move(engine->onSnapshot),
-                          sentinel =
-                              std::make_shared<Sentinel>(gone)](const LoudnessSnapshot& snapshot) {
+    engine.onSnapshot = [inner = std::move(engine.onSnapshot),
+                         sentinel = std::make_shared<Sentinel>(gone)](const LoudnessSnapshot& s) {
         if (inner) {
-            inner(snapshot);
+            inner(s);
         }
     };
+    return gone;
+}
+
+// Drops the last reference to an engine and waits until it is gone: blocks still on its queue
+// keep it alive, and calling onSnapshot, until they have run.
+void releaseAndWait(std::shared_ptr<LoudnessEngine>& engine,
+                    const std::shared_ptr<std::atomic<bool>>& gone,
+                    const std::function<void()>& afterDrop = {}) {
     engine.reset();
     if (afterDrop) {
         afterDrop();
@@ -185,10 +190,11 @@ protected:
         engine->onSnapshot = [this](const LoudnessSnapshot& snapshot) {
             probe.record(snapshot, clock.now());
         };
+        gone = watchDestruction(*engine);
     }
     void TearDown() override {
         engine->stop();
-        releaseAndWait(engine);
+        releaseAndWait(engine, gone);
     }
 
     // A manually paced source of `channels` channels playing `signal` (1 kHz at `amplitude`
@@ -220,6 +226,7 @@ protected:
     Probe probe;
     std::atomic<double> amplitude{0.1};
     std::shared_ptr<LoudnessEngine> engine;
+    std::shared_ptr<std::atomic<bool>> gone;
     std::shared_ptr<ScriptedCaptureSource> source;
 };
 
@@ -398,6 +405,7 @@ TEST(LoudnessEngine, StartStopCyclesAndReleaseWithQueuedBuffersLeaveNoThreadBehi
     ManualClock clock;
     Probe probe;
     auto engine = LoudnessEngine::create(probe.hooks(clock));
+    const auto gone = watchDestruction(*engine);
     ScriptedCaptureSource::Options options;  // real-time pacing
     std::weak_ptr<ScriptedCaptureSource> weakSource;
     for (int cycle = 0; cycle < 20; ++cycle) {
@@ -420,7 +428,7 @@ TEST(LoudnessEngine, StartStopCyclesAndReleaseWithQueuedBuffersLeaveNoThreadBehi
     ASSERT_TRUE(source->waitForDelivered(3, 20s));
     engine->stop();
     EXPECT_GT(engine.use_count(), 1);
-    releaseAndWait(engine, [&] { probe.releaseQueue(); });
+    releaseAndWait(engine, gone, [&] { probe.releaseQueue(); });
     EXPECT_TRUE(pollUntil([&] { return threadCount() == baseline; }));
 }
 
