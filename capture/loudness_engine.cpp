@@ -392,33 +392,37 @@ void LoudnessEngine::start(std::shared_ptr<AudioCaptureSource> newSource) {
     const int channelCount = newSource->channelCount();
     const std::vector<ChannelPosition> positions = newSource->channelPositions();
     const std::uint64_t generation = ++d.requestedGeneration;
-    std::promise<void> configured;
+    // Fulfilled with an empty text once configured, or with the reason it failed. Only the
+    // text crosses threads, never the exception.
+    std::promise<std::string> configured;
     const auto configure = [weak, channelCount, &positions, generation, &configured] {
+        std::string failure;
+        const auto self = weak.lock();
         try {
-            if (const auto self = weak.lock()) {
+            if (self) {
                 self->impl_->configure(channelCount, positions, generation);
             }
-            configured.set_value();
         } catch (...) {
-            if (const auto self = weak.lock()) {
+            failure = describe(std::current_exception());
+            if (failure.empty()) {
+                failure = "an unnamed error";
+            }
+            if (self) {
                 self->impl_->analyzer.reset();
             }
-            configured.set_exception(std::current_exception());
         }
+        configured.set_value(std::move(failure));
     };
     if (d.onQueueThread()) {
         configure();
     } else {
         d.post(configure);
     }
-    try {
-        configured.get_future().get();
-    } catch (...) {
+    if (const std::string reason = configured.get_future().get(); !reason.empty()) {
         // Nothing of this start stays behind: the source stops and the engine is idle.
         newSource->stop();
         newSource->onBuffer = nullptr;
         newSource->onError = nullptr;
-        const std::string reason = describe(std::current_exception());
         printLogLine("[Tessaro] LoudnessEngine: configuration failed: " + reason);
         throw std::runtime_error("Metering could not start: the analyzer for " +
                                  std::to_string(channelCount) + " channels could not be set up (" +

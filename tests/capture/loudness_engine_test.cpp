@@ -248,8 +248,6 @@ TEST_F(LoudnessEngineTest, ErrorsReachTheirReceiversAndFailedStartsLeaveTheEngin
 
     // Setting up the analyzer fails on the queue: start() returns with a message for the user
     // and leaves the source stopped, instead of waiting forever.
-    startManual(1);
-    engine->stop();
     probe.failClockOnce();
     source = makeSource(2, 480);
     try {
