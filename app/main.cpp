@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <string>
 
@@ -43,6 +44,8 @@ void ensureRuntimeDirectory() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // A closed pipe on standard output (a launcher gone, `| head`) must not end the meter.
+    std::signal(SIGPIPE, SIG_IGN);
     ensureRuntimeDirectory();
 
     QGuiApplication application(argc, argv);

@@ -12,10 +12,10 @@
 #include <string>
 #include <thread>
 
+#include "capture/console_log.h"
 #include "capture/loudness_engine.h"
 #include "capture/microphone_capture.h"
 #include "capture/system_audio_capture.h"
-#include "measurement/console_log.h"
 #include "tests/support/pulse/private_pulse_server.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "capture/application_stream_mixer.h"
 #include "capture/audio_capture_error.h"
 #include "capture/pulse_connection.h"
-#include "measurement/console_log.h"
+#include "capture/console_log.h"
 
 // One application's sound is the sum of its sink inputs. For each one we record a monitor stream
 // (pa_stream_set_monitor_stream): the server hands it that input's audio, after the input's own

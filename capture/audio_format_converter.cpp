@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "measurement/console_log.h"
+#include "capture/console_log.h"
 
 // Conversion happens in three steps, all on the owning source's delivery thread:
 //

@@ -18,6 +18,11 @@ inline constexpr std::chrono::seconds throughputLogInterval{2};
 inline constexpr double stallThresholdMs = 90.0;
 inline constexpr std::int64_t keepAliveTickMs = 50;
 inline constexpr double maxSilenceGapMs = 500.0;
+// Injected silence reaches the analyzer in blocks of at most this many frames (20 ms), so that
+// every 100 ms hop reads its own window, not the newest samples of one long buffer.
+inline constexpr std::int64_t maxSilenceBlockFrames = 960;
+// Captured audio waiting for the processing queue at most (2 s); the intake drops beyond it.
+inline constexpr std::int64_t maxFramesInFlight = 96000;
 
 // Milliseconds from `from` to `to` (negative when `to` is earlier), taken from the difference
 // in nanoseconds.

@@ -9,13 +9,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <future>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
 
+#include "capture/console_log.h"
 #include "capture/engine_timing.h"
-#include "measurement/console_log.h"
 #include "measurement/loudness_analyzer.h"
 
 namespace orvinta {
@@ -26,6 +27,17 @@ using timing::TimePoint;
 namespace {
 
 constexpr std::chrono::milliseconds keepAliveTick{timing::keepAliveTickMs};
+constexpr double kNegativeInfinity = -std::numeric_limits<double>::infinity();
+
+std::string describe(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "an unknown error";
+    }
+}
 
 // The serial processing queue: one io_context run by one thread. The thread holds its own
 // reference, so the io_context outlives the engine when the engine's last reference is dropped
@@ -86,6 +98,14 @@ struct LoudnessEngine::Impl {
     // generation(); only the count matters, the snapshots get their copy through the queue.
     std::atomic<std::uint64_t> requestedGeneration{0};
 
+    // Frames posted by the intake and not yet taken up by the queue: added on the source's
+    // delivery thread, subtracted on the queue. Relaxed is enough, it only bounds the backlog.
+    std::atomic<std::int64_t> framesInFlight{0};
+    // The intake's drops in the current stall; the delivery thread of one source at a time
+    // (start() and stop() hand over between sources).
+    std::int64_t droppedBuffers = 0;
+    std::int64_t droppedFrames = 0;
+
     // Everything below belongs to the processing queue after construction.
     std::unique_ptr<LoudnessAnalyzer> analyzer;
     TimePoint lastEmitTime;
@@ -102,6 +122,11 @@ struct LoudnessEngine::Impl {
     std::uint64_t timerGeneration = 0;
     // Zeros reused for every tick of synthetic silence; never written but by resize().
     ChannelBuffers silence;
+    // Per channel, the highest true peak since the last published snapshot, so that a peak
+    // whose own snapshot was dropped by the throttle reaches the next published one.
+    std::vector<double> truePeakSincePublished;
+    // The published snapshot, reused so that its vectors keep their memory.
+    LoudnessSnapshot published;
 
     TimePoint now() const { return instrumentation.clock(); }
     bool onQueueThread() const { return std::this_thread::get_id() == queueThread.get_id(); }
@@ -113,8 +138,10 @@ struct LoudnessEngine::Impl {
 
     void configure(int channelCount, const std::vector<ChannelPosition>& positions,
                    std::uint64_t generation);
+    void intake(std::shared_ptr<LoudnessEngine> self, ChannelBuffers&& buffers);
     void realBuffer(TimePoint enqueuedAt, const ChannelBuffers& buffers);
-    void process(const ChannelBuffers& buffers, bool synthetic);
+    // `mayPublish` false: the buffer is analysed and counted, but its snapshot is not offered.
+    void process(const ChannelBuffers& buffers, bool synthetic, bool mayPublish = true);
     void startKeepAliveTimer();
     void cancelKeepAliveTimer();
     void waitForNextTick(std::uint64_t generation);
@@ -147,6 +174,7 @@ void LoudnessEngine::Impl::configure(int channelCount,
                    : std::make_unique<LoudnessAnalyzer>(channelCount);
     analyzer->onStageBreakdown = printStageBreakdown;
     sourceChannelCount = channelCount;
+    truePeakSincePublished.clear();
     const TimePoint t = now();
     lastEmitTime = t;
     lastThroughputLogTime = t;
@@ -154,6 +182,33 @@ void LoudnessEngine::Impl::configure(int channelCount,
     lastRealBufferAt = t;
     lastAdvanceAt = t;
     isInjectingSilence = false;
+}
+
+void LoudnessEngine::Impl::intake(std::shared_ptr<LoudnessEngine> self, ChannelBuffers&& buffers) {
+    const auto frames =
+        buffers.empty() ? std::int64_t{0} : static_cast<std::int64_t>(buffers.front().size());
+    // A stalled queue must not gather audio without limit and then analyse it in a burst.
+    if (framesInFlight.load(std::memory_order_relaxed) + frames > timing::maxFramesInFlight) {
+        ++droppedBuffers;
+        droppedFrames += frames;
+        return;
+    }
+    if (droppedBuffers > 0) {
+        printLogLine(
+            "[Tessaro] LoudnessEngine: processing fell more than 2 s behind capture - "
+            "dropped " +
+            std::to_string(droppedBuffers) + " buffers (" + std::to_string(droppedFrames) +
+            " frames)");
+        droppedBuffers = 0;
+        droppedFrames = 0;
+    }
+    const TimePoint enqueuedAt = now();
+    framesInFlight.fetch_add(frames, std::memory_order_relaxed);
+    post([self = std::move(self), enqueuedAt, frames, buffers = std::move(buffers)] {
+        Impl& d = *self->impl_;
+        d.framesInFlight.fetch_sub(frames, std::memory_order_relaxed);
+        d.realBuffer(enqueuedAt, buffers);
+    });
 }
 
 void LoudnessEngine::Impl::realBuffer(TimePoint enqueuedAt, const ChannelBuffers& buffers) {
@@ -175,13 +230,19 @@ void LoudnessEngine::Impl::realBuffer(TimePoint enqueuedAt, const ChannelBuffers
     process(buffers, false);
 }
 
-void LoudnessEngine::Impl::process(const ChannelBuffers& buffers, bool synthetic) {
+void LoudnessEngine::Impl::process(const ChannelBuffers& buffers, bool synthetic, bool mayPublish) {
     if (!analyzer) {
         return;
     }
     const TimePoint t0 = now();
     const LoudnessSnapshot& snapshot = analyzer->process(buffers);
     const TimePoint t1 = now();
+    if (truePeakSincePublished.size() != snapshot.truePeakDBTP.size()) {
+        truePeakSincePublished.assign(snapshot.truePeakDBTP.size(), kNegativeInfinity);
+    }
+    for (std::size_t c = 0; c < truePeakSincePublished.size(); ++c) {
+        truePeakSincePublished[c] = std::max(truePeakSincePublished[c], snapshot.truePeakDBTP[c]);
+    }
     const double processMs = timing::millisecondsBetween(t0, t1);
     window.maxProcessMs = std::max(window.maxProcessMs, processMs);
     window.sumProcessMs += processMs;
@@ -196,13 +257,15 @@ void LoudnessEngine::Impl::process(const ChannelBuffers& buffers, bool synthetic
         window = {};
         lastThroughputLogTime = t;
     }
-    // A snapshot too soon after the last one is dropped, never held back for later.
-    if (timing::mayEmit(t, lastEmitTime)) {
+    // A snapshot too soon after the last one is dropped, never held back for later; only its
+    // true peak lives on in the next one.
+    if (mayPublish && timing::mayEmit(t, lastEmitTime)) {
         lastEmitTime = t;
+        published = snapshot;
+        published.generation = snapshotGeneration;
+        published.truePeakDBTP = truePeakSincePublished;
+        std::fill(truePeakSincePublished.begin(), truePeakSincePublished.end(), kNegativeInfinity);
         if (engine.onSnapshot) {
-            // Only a snapshot that goes out is copied, and the copy carries the generation.
-            LoudnessSnapshot published = snapshot;
-            published.generation = snapshotGeneration;
             engine.onSnapshot(published);
         }
     }
@@ -235,7 +298,13 @@ void LoudnessEngine::Impl::waitForNextTick(std::uint64_t generation) {
         if (generation != d.timerGeneration) {
             return;
         }
-        d.tick();
+        try {
+            d.tick();
+        } catch (...) {
+            // The timer must keep running, or the meters freeze at the next stall.
+            printLogLine("[Tessaro] LoudnessEngine: keep-alive tick failed: " +
+                         describe(std::current_exception()));
+        }
         if (d.instrumentation.onTick) {
             d.instrumentation.onTick();
         }
@@ -269,15 +338,17 @@ void LoudnessEngine::Impl::tick() {
     }
     const double gapMs = timing::millisecondsBetween(lastAdvanceAt, t);
     lastAdvanceAt = t;
-    const std::int64_t frames = timing::silenceFrameCount(gapMs);
-    if (frames == 0) {
-        return;
-    }
+    std::int64_t frames = timing::silenceFrameCount(gapMs);
     silence.resize(static_cast<std::size_t>(std::max<std::int64_t>(sourceChannelCount, 1)));
-    for (auto& channel : silence) {
-        channel.resize(static_cast<std::size_t>(frames));
+    while (frames > 0) {
+        const std::int64_t block = std::min(frames, timing::maxSilenceBlockFrames);
+        frames -= block;
+        for (auto& channel : silence) {
+            channel.resize(static_cast<std::size_t>(block));
+        }
+        // Only the last block's snapshot, which holds the whole tick, is offered.
+        process(silence, true, frames == 0);
     }
-    process(silence, true);
 }
 
 std::shared_ptr<LoudnessEngine> LoudnessEngine::create() {
@@ -315,18 +386,13 @@ void LoudnessEngine::start(std::shared_ptr<AudioCaptureSource> newSource) {
     Impl& d = *impl_;
     const std::weak_ptr<LoudnessEngine> weak = d.weakEngine;
 
-    // Intake, on the source's delivery thread: a time stamp and a post, nothing else. The
-    // posted block keeps the engine alive until the buffer has been through it.
+    // Intake, on the source's delivery thread: a count, a time stamp and a post, nothing else.
+    // The posted block keeps the engine alive until the buffer has been through it.
     newSource->onBuffer = [weak](ChannelBuffers&& buffers) {
-        auto self = weak.lock();
-        if (!self) {
-            return;
+        if (auto self = weak.lock()) {
+            Impl& impl = *self->impl_;
+            impl.intake(std::move(self), std::move(buffers));
         }
-        Impl& impl = *self->impl_;
-        const TimePoint enqueuedAt = impl.now();
-        impl.post([self = std::move(self), enqueuedAt, buffers = std::move(buffers)] {
-            self->impl_->realBuffer(enqueuedAt, buffers);
-        });
     };
     newSource->onError = [weak](std::exception_ptr error) {
         const auto self = weak.lock();
@@ -341,17 +407,43 @@ void LoudnessEngine::start(std::shared_ptr<AudioCaptureSource> newSource) {
     const int channelCount = newSource->channelCount();
     const std::vector<ChannelPosition> positions = newSource->channelPositions();
     const std::uint64_t generation = ++d.requestedGeneration;
-    if (d.onQueueThread()) {
-        d.configure(channelCount, positions, generation);
-    } else {
-        std::promise<void> configured;
-        d.post([weak, channelCount, &positions, generation, &configured] {
-            if (const auto self = weak.lock()) {
+    // Fulfilled with an empty text once configured, or with the reason it failed. Only the
+    // text crosses threads, never the exception.
+    std::promise<std::string> configured;
+    const auto configure = [weak, channelCount, &positions, generation, &configured] {
+        std::string failure;
+        const auto self = weak.lock();
+        try {
+            if (self) {
                 self->impl_->configure(channelCount, positions, generation);
             }
-            configured.set_value();
-        });
-        configured.get_future().wait();
+        } catch (...) {
+            failure = describe(std::current_exception());
+            if (failure.empty()) {
+                failure = "an unnamed error";
+            }
+            if (self) {
+                self->impl_->analyzer.reset();
+            }
+        }
+        configured.set_value(std::move(failure));
+    };
+    if (d.onQueueThread()) {
+        configure();
+    } else {
+        d.post(configure);
+    }
+    if (const std::string reason = configured.get_future().get(); !reason.empty()) {
+        // Nothing of this start stays behind: the source stops and the engine is idle.
+        newSource->stop();
+        newSource->onBuffer = nullptr;
+        newSource->onError = nullptr;
+        printLogLine("[Tessaro] LoudnessEngine: configuration failed: " + reason);
+        throw std::runtime_error("Metering could not start: the analyzer for " +
+                                 std::to_string(channelCount) + " channels could not be set up (" +
+                                 reason +
+                                 "). Close other programs to free memory or choose another "
+                                 "input, then press START again.");
     }
 
     d.source = std::move(newSource);
@@ -404,9 +496,12 @@ void LoudnessEngine::resetLoudnessStatistics() {
         if (!self) {
             return;
         }
-        self->impl_->snapshotGeneration = generation;
-        if (self->impl_->analyzer) {
-            self->impl_->analyzer->resetLoudnessStatistics();
+        Impl& d = *self->impl_;
+        d.snapshotGeneration = generation;
+        std::fill(d.truePeakSincePublished.begin(), d.truePeakSincePublished.end(),
+                  kNegativeInfinity);
+        if (d.analyzer) {
+            d.analyzer->resetLoudnessStatistics();
         }
     });
 }

@@ -14,7 +14,8 @@ namespace orvinta {
 // Drives a LoudnessAnalyzer from a capture source on one serial processing queue (an asio
 // io_context run by the engine's own thread), throttles snapshots to one per 33 ms, and feeds
 // silence while the source stalls. Owned by std::shared_ptr (make it with create()); every
-// closure it hands out holds it weakly.
+// closure it hands out holds it weakly. At most 2 s of captured audio wait for the queue; the
+// intake drops (and counts, one log line per stall) what comes beyond that.
 //
 // Threads: start() runs on a background thread and blocks only for the source's start and the
 // configuration on the queue; stop() and the resets are called from the owner's thread and only
@@ -50,7 +51,8 @@ public:
     ErrorCallback onError;
 
     // Starts the source and the analysis. Throws the source's error unchanged when its start
-    // fails; the engine then stays idle.
+    // fails, and a std::runtime_error with a message for the user when the analyzer cannot be
+    // set up; either way the engine stays idle and the source is left stopped.
     void start(std::shared_ptr<AudioCaptureSource> source);
     void stop();
     void resetLoudnessStatistics();

@@ -9,10 +9,10 @@
 
 #include "capture/audio_capture_error.h"
 #include "capture/audio_format_converter.h"
+#include "capture/console_log.h"
 #include "capture/fixed_block_splitter.h"
 #include "capture/pulse_connection.h"
 #include "capture/system_audio_diagnostics.h"
-#include "measurement/console_log.h"
 
 // The default input device is the sound server's default source. The server is asked for the
 // source's own sample spec and channel map, so it records without converting; our converter

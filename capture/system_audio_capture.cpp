@@ -11,10 +11,10 @@
 
 #include "capture/audio_capture_error.h"
 #include "capture/audio_format_converter.h"
+#include "capture/console_log.h"
 #include "capture/fixed_block_splitter.h"
 #include "capture/pulse_connection.h"
 #include "capture/system_audio_diagnostics.h"
-#include "measurement/console_log.h"
 #include "measurement/loudness_analyzer.h"
 
 // What the computer plays is the default sink's monitor source. The server mixes every layout

@@ -1,11 +1,10 @@
 #include "capture/system_audio_diagnostics.h"
 
-#include <syslog.h>
-#include <systemd/sd-journal.h>
-
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+
+#include "capture/console_log.h"
 
 namespace orvinta {
 
@@ -149,10 +148,8 @@ std::string firstBufferFormatJournalMessage(double sampleRate, unsigned channels
 }
 
 void writeSystemAudioJournal(bool isError, std::string_view message) {
-    // sd_journal_send fails quietly (a negative errno) when no journal daemon listens.
-    (void)sd_journal_send("MESSAGE=%.*s", static_cast<int>(message.size()), message.data(),
-                          "PRIORITY=%i", isError ? LOG_ERR : LOG_NOTICE,
-                          "CATEGORY=SystemAudioCapture", "SYSLOG_IDENTIFIER=orvinta", nullptr);
+    // Through the log writer: the journal's socket must not stall the capture thread.
+    writeJournalEntry("SystemAudioCapture", isError, message);
 }
 
 }  // namespace orvinta

@@ -6,7 +6,7 @@
 
 #include "capture/audio_capture_error.h"
 #include "capture/loudness_engine.h"
-#include "measurement/console_log.h"
+#include "capture/console_log.h"
 #include "state/input_format_probe.h"
 #include "state/readings_publisher.h"
 #include "state/snapshot_mailbox.h"

@@ -6,7 +6,7 @@
 #include <limits>
 #include <utility>
 
-#include "measurement/console_log.h"
+#include "capture/console_log.h"
 
 namespace orvinta {
 

@@ -24,6 +24,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/app/dashboard_fixture.h"
@@ -461,6 +462,67 @@ TEST_F(ApplicationEndToEnd, QuitsPromptlyWhileTheSoundServerHangs) {
     ::kill(daemon, SIGCONT);
     ASSERT_TRUE(status.has_value()) << readFile(log);
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+}
+
+// Standard output on a pipe that nobody reads any more (closed) or that is full and never
+// drained: the meter starts, meters, stops and quits normally all the same.
+TEST_F(ApplicationEndToEnd, SurvivesAClosedOrStalledStandardOutput) {
+    fs::create_directories(kOutputDirectory);
+    PrivatePulseServer server;
+    server.start();
+    server.exportToEnvironment();
+    server.playSineIntoMicrophone(0.1);
+    VirtualDisplay display;
+    const auto recording = [&] {
+        return server.pactl({"list", "source-outputs"}).find("application.name = \"Orvinta\"") !=
+               std::string::npos;
+    };
+    const auto within = [](std::chrono::milliseconds timeout, const auto& condition) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        return true;
+    };
+    for (const bool closed : {true, false}) {
+        SCOPED_TRACE(closed ? "closed" : "full");
+        int fds[2];
+        ASSERT_EQ(::pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
+        const std::string filler(65536, 'x');
+        (void)::write(fds[1], filler.data(), closed ? 0 : filler.size());
+        ::fcntl(fds[1], F_SETFL, 0);
+        if (closed) {
+            ::close(std::exchange(fds[0], -1));
+        }
+        const fs::path errors = kOutputDirectory / "e2e-pipe.err";
+        Child app(
+            {ORVINTA_APP_PATH},
+            {{"DISPLAY", display.name()}, {"QT_QPA_PLATFORM", "xcb"}, {"XDG_RUNTIME_DIR", ""}},
+            "/dev/fd/" + std::to_string(fds[1]), errors);
+        ::close(fds[1]);
+        windowId_ = run({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Orvinta$"},
+                        display.name());
+        windowId_.erase(windowId_.find_last_not_of(" \n") + 1);
+        // START (again if the first key came before the window took keys), three seconds of
+        // metering and log lines, STOP and quit.
+        ASSERT_TRUE(within(20s, [&] {
+            key(display.name(), "space");
+            return within(3s, recording);
+        })) << readFile(errors);
+        EXPECT_FALSE(within(3s, [&] { return !app.isAlive(); }));
+        key(display.name(), "space");
+        EXPECT_TRUE(within(5s, [&] { return !recording(); }));
+        key(display.name(), "ctrl+q");
+        const auto status = app.waitForExit(5000ms);
+        ASSERT_TRUE(status.has_value());
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+        if (fds[0] >= 0) {
+            ::close(fds[0]);
+        }
+    }
 }
 
 }  // namespace

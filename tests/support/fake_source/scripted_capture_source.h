@@ -10,9 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <thread>
-#include <vector>
 
 #include "capture/audio_capture_source.h"
 #include "capture/audio_format_converter.h"
@@ -20,109 +18,84 @@
 namespace orvinta {
 
 // A capture source that plays a script instead of a device, for tests of the engine, the
-// application state and the application. Like a real source it has its own delivery thread,
-// produces PCM in a device format of the test's choosing (rate, sample type, layout, channel
-// count) and passes it through an AudioFormatConverter, so onBuffer receives 48 kHz float
-// planar buffers exactly as from a sound server.
+// application state and the application. Like a real source it has its own delivery thread and
+// passes its samples (float, at the device rate of `format`) through an AudioFormatConverter,
+// so onBuffer receives 48 kHz float planar buffers as from a sound server; `format` also gives
+// the format report (a 24-bit sample type reports 24 bits).
 //
-// Typical use:
-//     ScriptedCaptureSource::Options options;
-//     options.format = {44100.0, 2, SampleType::signed16, true};
-//     options.signal = ScriptedCaptureSource::sine(1000.0, -23.0);
-//     auto source = std::make_shared<ScriptedCaptureSource>(options);
-//     engine->start(source);      // real-time pacing: a buffer every 1024 / 44100 s
-//     source->pause();            // simulate a stall ... source->resume();
-//
-// With Pacing::manual nothing is delivered until deliver(n) asks for n buffers, which makes
-// tests independent of timing. Control methods may be called from any thread. The callbacks
-// are set before start() and after stop() only (the contract's rule); stop() and the
-// destructor must not be called from inside a callback.
+// Real-time pacing delivers a buffer every framesPerBuffer / sampleRate seconds; with manual
+// pacing nothing comes until deliver(n). Control methods may be called from any thread; stop()
+// and the destructor not from inside a callback.
 class ScriptedCaptureSource : public AudioCaptureSource {
 public:
     // Sample value (full scale 1.0) of `channel` at `frame`, counted at the device rate from
     // the first frame of the run. Called on the delivery thread.
     using Signal = std::function<double(int channel, std::int64_t frame)>;
 
-    enum class Pacing {
-        realTime,  // one buffer every framesPerBuffer / sampleRate seconds from start() on
-        manual,    // one buffer per request through deliver()
-    };
+    enum class Pacing { realTime, manual };
 
     struct Options {
-        // What the simulated device delivers.
         PcmFormat format{48000.0, 2, SampleType::float32, false};
         std::size_t framesPerBuffer = 1024;
         Pacing pacing = Pacing::realTime;
-        // Silence when empty.
-        Signal signal;
-        // Channels delivered to onBuffer; 0 means the device's channel count.
-        int outputChannelCount = 0;
-        // Reported through onFormatInfo; when empty it follows from the sample type.
-        std::optional<int> bitDepth;
-        // When set, start() throws it and delivers nothing.
-        std::exception_ptr startError;
+        Signal signal;                  // silence when empty
+        std::exception_ptr startError;  // thrown by every start() when set
     };
 
     explicit ScriptedCaptureSource(Options options);
     ~ScriptedCaptureSource() override;
 
-    // A sine of `frequencyHz` at `levelDbfs` peak level on every channel, at the device rate
-    // given in `sampleRate`.
+    // A sine of `frequencyHz` at `levelDbfs` peak on every channel, at the device rate
+    // `sampleRate`.
     static Signal sine(double frequencyHz, double levelDbfs, double sampleRate);
 
     int channelCount() const override;
-    // Throws Options::startError (or the one set later) if there is one; otherwise reports the
-    // format through onFormatInfo and starts the delivery thread.
     void start() override;
-    // Stops and joins the delivery thread; afterwards no callback runs. Safe when idle.
+    // Joins the delivery thread; afterwards no callback runs. Safe when idle.
     void stop() override;
 
-    // Makes every later start() throw `error` (nullptr: succeed again).
-    void setStartError(std::exception_ptr error);
-    // Asks for `buffers` more buffers (Pacing::manual; with real-time pacing they come in
-    // addition, at once).
+    // Asks for `buffers` more buffers at once (in addition to any pacing).
     void deliver(std::size_t buffers = 1);
-    // Real-time pacing only: no buffers until resume(), which restarts the pacing from then.
-    void pause();
-    void resume();
     // Passes `error` to onError on the delivery thread while running.
     void reportError(std::exception_ptr error);
 
-    // Device buffers produced so far, over all runs; each went to onBuffer whenever the
-    // converter gave frames for it (a resampler may hold back the first few).
-    std::size_t buffersDelivered() const { return delivered.load(); }
-    // Waits until at least `count` buffers have been delivered, or `timeout` has passed.
+    // Waits until `count` device buffers have gone to onBuffer (over all runs).
     bool waitForDelivered(std::size_t count, std::chrono::milliseconds timeout) const;
+    std::size_t buffersDelivered() const { return delivered.load(); }
     int startCount() const { return starts.load(); }
     int stopCount() const { return stops.load(); }
-    bool isDelivering() const { return running.load(); }
+    // Between a start that succeeded and the stop that ended it.
+    bool isDelivering() const { return starts.load() > stops.load(); }
 
 private:
     void run();
     void produceAndDeliver(std::int64_t firstFrame);
 
     const Options options;
-    const int outputChannels;
     std::unique_ptr<AudioFormatConverter> converter;  // one per run, delivery thread only
+    std::vector<std::vector<float>> device;           // delivery thread only
 
     mutable std::mutex mutex;
     mutable std::condition_variable wake;
     bool stopRequested = false;
-    bool paused = false;
-    bool resumed = false;
     std::size_t requested = 0;
     std::deque<std::exception_ptr> pendingErrors;
-    std::exception_ptr startError;
 
-    std::atomic<bool> running{false};
     std::atomic<std::size_t> delivered{0};
     std::atomic<int> starts{0};
     std::atomic<int> stops{0};
     std::thread thread;
+};
 
-    // Delivery thread only: the encoded device buffer.
-    std::vector<std::vector<unsigned char>> blocks;
-    std::vector<const void*> blockPointers;
+// A clock that tests move by hand, readable from any thread.
+class ManualClock {
+public:
+    using TimePoint = std::chrono::steady_clock::time_point;
+    TimePoint now() const { return TimePoint(std::chrono::nanoseconds(ns.load())); }
+    void advance(std::chrono::nanoseconds d) { ns += d.count(); }
+
+private:
+    std::atomic<std::int64_t> ns{std::chrono::nanoseconds(std::chrono::hours(1)).count()};
 };
 
 }  // namespace orvinta
