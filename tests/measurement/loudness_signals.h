@@ -2,6 +2,8 @@
 
 // Test signals and a feeding helper shared by the measurement tests.
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -18,6 +20,14 @@ inline constexpr std::size_t kFramesPerSecond = 48000;
 
 inline double dbToAmplitude(double db) {
     return std::pow(10.0, db / 20.0);
+}
+
+// Within `tolerance` of `expected`, or the same infinity.
+inline ::testing::AssertionResult near(double actual, double expected, double tolerance) {
+    if (actual == expected || std::abs(actual - expected) <= tolerance) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << actual << " is not " << expected;
 }
 
 // Uniform white noise in [-amplitude, amplitude], the same for the same seed.
