@@ -11,9 +11,7 @@ namespace orvinta {
 namespace {
 
 constexpr int kBinCount =
-    static_cast<int>((LoudnessHistogram::ceilingLUFS - LoudnessHistogram::floorLUFS) /
-                         LoudnessHistogram::binWidthLU +
-                     0.5);
+    (LoudnessHistogram::ceilingLUFS - LoudnessHistogram::floorLUFS) * LoudnessHistogram::binsPerLU;
 constexpr double kRelativeGateLU = -10.0;
 constexpr double kRangeGateLU = -20.0;
 constexpr double kRangeLowFraction = 0.10;
@@ -25,7 +23,7 @@ LoudnessHistogram::LoudnessHistogram()
     : bins(static_cast<std::size_t>(kBinCount)), lowestBin(kBinCount), highestBin(-1) {}
 
 int LoudnessHistogram::binIndex(double lufs) const {
-    const double position = std::floor((lufs - floorLUFS) / binWidthLU);
+    const double position = std::floor((lufs - floorLUFS) * binsPerLU);
     return static_cast<int>(std::clamp(position, 0.0, static_cast<double>(kBinCount - 1)));
 }
 

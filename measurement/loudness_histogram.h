@@ -21,9 +21,9 @@ namespace orvinta {
 // construction: add() never allocates.
 class LoudnessHistogram {
 public:
-    static constexpr double floorLUFS = -70.0;
-    static constexpr double ceilingLUFS = 30.0;
-    static constexpr double binWidthLU = 0.005;
+    static constexpr int floorLUFS = -70;
+    static constexpr int ceilingLUFS = 30;
+    static constexpr int binsPerLU = 200;  // bins 0.005 LU wide
 
     LoudnessHistogram();
 

@@ -33,6 +33,8 @@ struct LoudnessSnapshot {
     // The owner's run/reset generation this snapshot was measured in (the loudness engine
     // stamps it), so that a reader can drop snapshots that a reset or a new run overtook.
     std::uint64_t generation = 0;
+
+    friend bool operator==(const LoudnessSnapshot&, const LoudnessSnapshot&) = default;
 };
 
 }  // namespace orvinta

@@ -15,7 +15,7 @@ using namespace orvinta;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::FuzzInput input(data, size);
     AudioFormatConverter converter(input.take<std::uint8_t>() % 8 + 1);
-    while (input.remaining() > 0) {
+    for (int record = 0; record < 16 && input.remaining() > 0; ++record) {
         PcmFormat format;
         format.sampleType = static_cast<SampleType>(input.take<std::uint8_t>() % 7);
         format.channelCount = input.take<std::uint8_t>() % 65;

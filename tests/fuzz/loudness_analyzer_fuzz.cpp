@@ -30,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::FuzzInput input(data, size);
     const int channels = input.take<std::uint8_t>() % 9;
     LoudnessAnalyzer analyzer(channels);
-    while (input.remaining() > 0) {
+    // At most 32 calls an input, so that the fuzzer tries many short runs.
+    for (int call = 0; call < 32 && input.remaining() > 0; ++call) {
         const std::size_t frames = input.take<std::uint16_t>() % 20001;
         const std::uint8_t flags = input.take<std::uint8_t>();
         std::size_t patternBytes =

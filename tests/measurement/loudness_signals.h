@@ -1,11 +1,14 @@
 #pragma once
 
-// Test signals and a feeding helper shared by the loudness analyzer tests.
+// Test signals and a feeding helper shared by the measurement tests.
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <numbers>
+#include <random>
 #include <vector>
 
 #include "measurement/loudness_analyzer.h"
@@ -17,6 +20,37 @@ inline constexpr std::size_t kFramesPerSecond = 48000;
 
 inline double dbToAmplitude(double db) {
     return std::pow(10.0, db / 20.0);
+}
+
+// Within `tolerance` of `expected`, or the same infinity.
+inline ::testing::AssertionResult near(double actual, double expected, double tolerance) {
+    if (actual == expected || std::abs(actual - expected) <= tolerance) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << actual << " is not " << expected;
+}
+
+// Uniform white noise in [-amplitude, amplitude], the same for the same seed.
+inline std::vector<float> noise(std::size_t frames, unsigned seed, float amplitude = 1.0f) {
+    std::mt19937 generator(seed);
+    std::uniform_real_distribution<float> distribution(-amplitude, amplitude);
+    std::vector<float> samples(frames);
+    for (float& s : samples) {
+        s = distribution(generator);
+    }
+    return samples;
+}
+
+// A sine of `hz` starting at `phase` radians.
+inline std::vector<float> sine(double hz, double amplitude, std::size_t frames,
+                               double phase = 0.0) {
+    std::vector<float> samples(frames);
+    for (std::size_t n = 0; n < frames; ++n) {
+        samples[n] = static_cast<float>(
+            amplitude *
+            std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(n) / kRate + phase));
+    }
+    return samples;
 }
 
 // A sine whose phase runs on from one piece to the next.
@@ -38,13 +72,6 @@ private:
     double phase = 0.0;
 };
 
-// A 1 kHz sine with peak level `db` dBFS for `seconds`, continuing `sine`'s phase.
-inline void appendTone(std::vector<float>& out, Sine& sine, double db, double seconds) {
-    const auto frames = static_cast<std::size_t>(std::llround(seconds * kRate));
-    const std::vector<float> piece = sine.next(frames, dbToAmplitude(db));
-    out.insert(out.end(), piece.begin(), piece.end());
-}
-
 // Cuts planar channels into blocks of `blockFrames` and feeds them in order; returns the
 // snapshot of the last call.
 inline LoudnessSnapshot feed(LoudnessAnalyzer& analyzer,
@@ -62,12 +89,6 @@ inline LoudnessSnapshot feed(LoudnessAnalyzer& analyzer,
         snapshot = analyzer.process(block);
     }
     return snapshot;
-}
-
-// The same mono signal in `count` channels.
-inline std::vector<std::vector<float>> copies(const std::vector<float>& samples,
-                                              std::size_t count) {
-    return std::vector<std::vector<float>>(count, samples);
 }
 
 }  // namespace orvinta::testing

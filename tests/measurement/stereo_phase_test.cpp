@@ -2,13 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <functional>
 #include <limits>
 #include <numbers>
-#include <random>
 #include <span>
 #include <vector>
+
+#include "tests/measurement/loudness_signals.h"
 
 namespace orvinta {
 namespace {
@@ -17,12 +20,7 @@ constexpr float kRotation = 0.70710677f;
 
 // A 1 kHz sine over whole cycles (48 samples per cycle at 48 kHz), shifted by phase radians.
 std::vector<float> tone(double phase, float amplitude = 0.5f, std::size_t count = 4800) {
-    std::vector<float> samples(count);
-    for (std::size_t n = 0; n < count; ++n) {
-        samples[n] =
-            amplitude * static_cast<float>(std::sin(2.0 * std::numbers::pi * n / 48.0 + phase));
-    }
-    return samples;
+    return testing::sine(1000.0, amplitude, count, phase);
 }
 
 TEST(PhaseCorrelation, EqualsTheCosineOfThePhaseDifferenceAndNeverLeavesTheRange) {
@@ -34,14 +32,9 @@ TEST(PhaseCorrelation, EqualsTheCosineOfThePhaseDifferenceAndNeverLeavesTheRange
         EXPECT_NEAR(*correlation, std::cos(radians), 1e-5) << degrees << " degrees";
     }
     // Rounding may push lr / sqrt(ll rr) past 1 for identical or inverted noise.
-    std::mt19937 generator(11);
-    std::uniform_real_distribution<float> distribution(-1.0f, 1.0f);
-    std::vector<float> signal(10007);
+    const std::vector<float> signal = testing::noise(10007, 11);
     std::vector<float> inverted(signal.size());
-    for (std::size_t n = 0; n < signal.size(); ++n) {
-        signal[n] = distribution(generator);
-        inverted[n] = -signal[n];
-    }
+    std::transform(signal.begin(), signal.end(), inverted.begin(), std::negate<>());
     const double same = computePhaseCorrelation(signal, signal).value();
     const double opposite = computePhaseCorrelation(signal, inverted).value();
     EXPECT_LE(same, 1.0);
@@ -69,42 +62,35 @@ TEST(PhaseCorrelation, SilenceCountsAsCorrelatedAndBadInputNeverYieldsANotANumbe
     EXPECT_LE(std::abs(*correlation), 1.0);
 }
 
-TEST(GoniometerPoints, TakesEveryTwentyFourthSamplePairFromTheStartOfEachBuffer) {
-    std::vector<float> left(25);
-    const std::vector<float> right(25, 0.0f);
-    for (std::size_t n = 0; n < left.size(); ++n) {
-        left[n] = static_cast<float>(n) / 100.0f;
+TEST(GoniometerPoints, RotateEveryTwentyFourthSamplePairFromTheStartOfEachBuffer) {
+    // x = (R - L) / sqrt 2, y = (L + R) / sqrt 2: mono lands on the vertical axis, a single
+    // channel on a diagonal, full scale in both channels reaches sqrt 2.
+    const float left[] = {0.5f, 0.0f, 0.5f, 0.5f, 1.0f, 0.0f};
+    const float right[] = {0.0f, 0.5f, 0.5f, -0.5f, 1.0f, 0.0f};
+    const GoniometerPoint expected[] = {{-0.5f * kRotation, 0.5f * kRotation},
+                                        {0.5f * kRotation, 0.5f * kRotation},
+                                        {0.0f, kRotation},
+                                        {-kRotation, 0.0f},
+                                        {0.0f, static_cast<float>(std::numbers::sqrt2)},
+                                        {0.0f, 0.0f}};
+    // Sample pair k sits at index 24 k of a buffer of 24 k + 1 frames; the others are noise.
+    std::vector<float> l = tone(0.3, 0.9f, 24 * 5 + 1);
+    std::vector<float> r = tone(1.9, 0.9f, l.size());
+    for (std::size_t k = 0; k < std::size(left); ++k) {
+        l[24 * k] = left[k];
+        r[24 * k] = right[k];
     }
-    const std::vector<GoniometerPoint> points = makeGoniometerPoints(left, right);
-    ASSERT_EQ(points.size(), 2u);
-    EXPECT_EQ(points[0], (GoniometerPoint{0.0f, 0.0f}));
-    EXPECT_FLOAT_EQ(points[1].y, 0.24f * kRotation);
-
-    EXPECT_EQ(makeGoniometerPoints(std::span(left).first(24), std::span(right).first(24)).size(),
-              1u);
-    EXPECT_EQ(makeGoniometerPoints(std::span(left).first(1), std::span(right).first(1)).size(), 1u);
+    const std::vector<GoniometerPoint> points = makeGoniometerPoints(l, r);
+    ASSERT_EQ(points.size(), std::size(expected));
+    for (std::size_t k = 0; k < points.size(); ++k) {
+        EXPECT_NEAR(points[k].x, expected[k].x, 1e-6) << k;
+        EXPECT_NEAR(points[k].y, expected[k].y, 1e-6) << k;
+    }
+    EXPECT_EQ(makeGoniometerPoints(std::span(l).first(24), std::span(r).first(24)).size(), 1u);
+    EXPECT_EQ(makeGoniometerPoints(std::span(l).first(25), std::span(r).first(25)).size(), 2u);
     EXPECT_EQ(makeGoniometerPoints(tone(0.0), tone(0.0)).size(), 200u);
     EXPECT_TRUE(makeGoniometerPoints({}, {}).empty());
-    EXPECT_TRUE(makeGoniometerPoints(left, std::span(right).first(24)).empty());
-}
-
-TEST(GoniometerPoints, RotateMonoOntoTheVerticalAxisAndSingleChannelsOntoTheDiagonals) {
-    struct Case {
-        float left, right, x, y;
-    };
-    // x = (R - L) / sqrt 2, y = (L + R) / sqrt 2: full scale in both channels reaches sqrt 2.
-    const Case cases[] = {{0.5f, 0.0f, -0.5f * kRotation, 0.5f * kRotation},
-                          {0.0f, 0.5f, 0.5f * kRotation, 0.5f * kRotation},
-                          {0.5f, 0.5f, 0.0f, kRotation},
-                          {0.5f, -0.5f, -kRotation, 0.0f},
-                          {1.0f, 1.0f, 0.0f, static_cast<float>(std::numbers::sqrt2)},
-                          {0.0f, 0.0f, 0.0f, 0.0f}};
-    for (const Case& c : cases) {
-        const GoniometerPoint point =
-            makeGoniometerPoints(std::vector<float>{c.left}, std::vector<float>{c.right}).at(0);
-        EXPECT_NEAR(point.x, c.x, 1e-6) << c.left << ", " << c.right;
-        EXPECT_NEAR(point.y, c.y, 1e-6) << c.left << ", " << c.right;
-    }
+    EXPECT_TRUE(makeGoniometerPoints(l, std::span(r).first(24)).empty());
 }
 
 }  // namespace
