@@ -86,7 +86,7 @@ CorrelationBarLayout correlationBarLayout(QSizeF size, int segmentsPerSide) {
     return layout;
 }
 
-CorrelationMeterBar::CorrelationMeterBar(QQuickItem* parent) : QQuickPaintedItem(parent) {
+CorrelationMeterBar::CorrelationMeterBar(QQuickItem* parent) : OnScreenPaintedItem(parent) {
     setAntialiasing(true);
 }
 

@@ -2,12 +2,13 @@
 
 #include <QColor>
 #include <QImage>
-#include <QQuickPaintedItem>
 #include <QRectF>
 #include <QSizeF>
 #include <QtQml/qqmlregistration.h>
 
 #include <vector>
+
+#include "ui/on_screen_painted_item.h"
 
 namespace orvinta {
 
@@ -39,7 +40,7 @@ inline constexpr int kMaxCorrelationSegmentsPerSide = 1000;
 
 // A vertical centre-zero bar for the stereo phase correlation (-1 ... +1). Lives on the UI
 // thread; the background, the unlit segments and the centre line are cached per size.
-class CorrelationMeterBar : public QQuickPaintedItem {
+class CorrelationMeterBar : public OnScreenPaintedItem {
     Q_OBJECT
     QML_ELEMENT
 

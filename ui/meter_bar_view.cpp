@@ -183,7 +183,7 @@ MeterBarLayout meterBarLayout(QSizeF size, bool showLabel, bool showScale, bool 
 }
 
 MeterBarView::MeterBarView(QQuickItem* parent)
-    : QQuickPaintedItem(parent),
+    : OnScreenPaintedItem(parent),
       value_(-std::numeric_limits<double>::infinity()),
       accent_(Theme::green()) {
     setAntialiasing(true);
@@ -195,18 +195,18 @@ MeterBarView::MeterBarView(QQuickItem* parent)
 }
 
 void MeterBarView::classBegin() {
-    QQuickPaintedItem::classBegin();
+    OnScreenPaintedItem::classBegin();
     building_ = true;
 }
 
 void MeterBarView::componentComplete() {
     building_ = false;
-    QQuickPaintedItem::componentComplete();
+    OnScreenPaintedItem::componentComplete();
     updateBarFrame();
 }
 
 void MeterBarView::geometryChange(const QRectF& newGeometry, const QRectF& oldGeometry) {
-    QQuickPaintedItem::geometryChange(newGeometry, oldGeometry);
+    OnScreenPaintedItem::geometryChange(newGeometry, oldGeometry);
     updateBarFrame();
 }
 

@@ -2,7 +2,6 @@
 
 #include <QColor>
 #include <QImage>
-#include <QQuickPaintedItem>
 #include <QRectF>
 #include <QString>
 #include <QTimer>
@@ -12,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "ui/on_screen_painted_item.h"
 #include "ui/peak_hold.h"
 
 namespace orvinta {
@@ -68,7 +68,7 @@ MeterBarLayout meterBarLayout(QSizeF size, bool showLabel, bool showScale, bool 
 // peak-hold state, which a change of `identity` discards. The background, the scale and the
 // lit and unlit segment columns are cached as images per size and scale, so a repaint only
 // blits two parts of them and draws the lines.
-class MeterBarView : public QQuickPaintedItem {
+class MeterBarView : public OnScreenPaintedItem {
     Q_OBJECT
     QML_ELEMENT
 

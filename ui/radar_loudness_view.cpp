@@ -146,7 +146,7 @@ QRectF radarDrawingRect(QSizeF size) {
 }
 
 RadarLoudnessView::RadarLoudnessView(QQuickItem* parent)
-    : QQuickPaintedItem(parent), momentaryLUFS_(-std::numeric_limits<double>::infinity()) {
+    : OnScreenPaintedItem(parent), momentaryLUFS_(-std::numeric_limits<double>::infinity()) {
     setAntialiasing(true);
     setImplicitWidth(kMinSide);
     setImplicitHeight(kMinSide);
@@ -154,17 +154,17 @@ RadarLoudnessView::RadarLoudnessView(QQuickItem* parent)
 }
 
 void RadarLoudnessView::classBegin() {
-    QQuickPaintedItem::classBegin();
+    OnScreenPaintedItem::classBegin();
     building_ = true;
 }
 
 void RadarLoudnessView::componentComplete() {
     building_ = false;
-    QQuickPaintedItem::componentComplete();
+    OnScreenPaintedItem::componentComplete();
 }
 
 void RadarLoudnessView::geometryChange(const QRectF& newGeometry, const QRectF& oldGeometry) {
-    QQuickPaintedItem::geometryChange(newGeometry, oldGeometry);
+    OnScreenPaintedItem::geometryChange(newGeometry, oldGeometry);
     if (radarDrawingRect(newGeometry.size()) != radarDrawingRect(oldGeometry.size())) {
         emit drawingFrameChanged();
     }

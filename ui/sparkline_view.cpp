@@ -107,7 +107,7 @@ bool sparklineMovesVisibly(const std::optional<HistoryPoint>& drawnNewest,
 }
 
 SparklineView::SparklineView(QQuickItem* parent)
-    : QQuickPaintedItem(parent), color_(Theme::green()) {
+    : OnScreenPaintedItem(parent), color_(Theme::green()) {
     setAntialiasing(true);
 }
 

@@ -3,7 +3,6 @@
 #include <QColor>
 #include <QImage>
 #include <QPolygonF>
-#include <QQuickPaintedItem>
 #include <QSizeF>
 #include <QString>
 #include <QtQml/qqmlregistration.h>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "state/history_point_list.h"
+#include "ui/on_screen_painted_item.h"
 
 namespace orvinta {
 
@@ -48,7 +48,7 @@ bool sparklineMovesVisibly(const std::optional<HistoryPoint>& drawnNewest,
 // A short loudness history as one line over a fixed time window ending at the newest point, on
 // a small dark panel with a faint grid. Lives on the UI thread; redrawn whenever a property
 // changes. The grid is cached per size and scale.
-class SparklineView : public QQuickPaintedItem {
+class SparklineView : public OnScreenPaintedItem {
     Q_OBJECT
     QML_ELEMENT
 

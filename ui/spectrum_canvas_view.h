@@ -3,7 +3,6 @@
 #include <QImage>
 #include <QList>
 #include <QPolygonF>
-#include <QQuickPaintedItem>
 #include <QSizeF>
 #include <QString>
 #include <QtQml/qqmlregistration.h>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "state/spectrum_rows.h"
+#include "ui/on_screen_painted_item.h"
 
 namespace orvinta {
 
@@ -61,7 +61,7 @@ QPolygonF spectrumCurve(const std::vector<float>& row, float minDB, float maxDB,
 // The dB spectrum of the left and right channel and their average over a logarithmic frequency
 // axis, on a dark canvas with a level and a frequency grid. Lives on the UI thread; the
 // background and grids are cached per size, level range and reference frequencies.
-class SpectrumCanvasView : public QQuickPaintedItem {
+class SpectrumCanvasView : public OnScreenPaintedItem {
     Q_OBJECT
     QML_ELEMENT
 

@@ -103,7 +103,7 @@ std::vector<QRectF> truePeakScaleCells(const QRectF& row, int tickCount) {
 }
 
 TruePeakBarView::TruePeakBarView(QQuickItem* parent)
-    : QQuickPaintedItem(parent), value_(-std::numeric_limits<double>::infinity()) {
+    : OnScreenPaintedItem(parent), value_(-std::numeric_limits<double>::infinity()) {
     setAntialiasing(true);
     setImplicitWidth(320.0);
     setImplicitHeight(std::ceil(truePeakBarLayout(QSizeF(320.0, 0.0)).scaleRow.bottom()));
@@ -113,13 +113,13 @@ TruePeakBarView::TruePeakBarView(QQuickItem* parent)
 }
 
 void TruePeakBarView::classBegin() {
-    QQuickPaintedItem::classBegin();
+    OnScreenPaintedItem::classBegin();
     building_ = true;
 }
 
 void TruePeakBarView::componentComplete() {
     building_ = false;
-    QQuickPaintedItem::componentComplete();
+    OnScreenPaintedItem::componentComplete();
 }
 
 void TruePeakBarView::setLabel(const QString& label) {

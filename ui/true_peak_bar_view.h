@@ -3,7 +3,6 @@
 #include <QColor>
 #include <QImage>
 #include <QList>
-#include <QQuickPaintedItem>
 #include <QRectF>
 #include <QString>
 #include <QTimer>
@@ -12,6 +11,7 @@
 
 #include <vector>
 
+#include "ui/on_screen_painted_item.h"
 #include "ui/peak_hold.h"
 
 namespace orvinta {
@@ -48,7 +48,7 @@ std::vector<QRectF> truePeakScaleCells(const QRectF& row, int tickCount);
 // of the held peak and a row of scale labels; the dashboard shows one per channel. Lives on the
 // UI thread and keeps only its own peak-hold state, which a change of `identity` discards. The
 // caption, scale and both segment rows are cached as images per size and scale.
-class TruePeakBarView : public QQuickPaintedItem {
+class TruePeakBarView : public OnScreenPaintedItem {
     Q_OBJECT
     QML_ELEMENT
 
