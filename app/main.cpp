@@ -4,7 +4,6 @@
 #include <QGuiApplication>
 #include <QQmlEngine>
 #include <QQuickWindow>
-#include <QSGRendererInterface>
 #include <QtQml/qqmlextensionplugin.h>
 
 #include <sys/stat.h>
@@ -14,6 +13,8 @@
 #include <string>
 
 #include "app/dashboard_windows.h"
+#include "app/scene_graph_choice.h"
+#include "measurement/console_log.h"
 #include "state/app_state.h"
 
 Q_IMPORT_QML_PLUGIN(Orvinta_UiPlugin)
@@ -51,15 +52,7 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setOrganizationName(QStringLiteral("Orvinta"));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.orvinta.Orvinta"));
 
-    // The instruments are painted on the CPU whatever the scene graph uses. The software scene
-    // graph then copies only the regions that changed to the window, where OpenGL redraws and
-    // re-uploads the whole canvas at every snapshot: on a software OpenGL that costs several
-    // times the CPU and memory and delays the UI thread by tens of milliseconds. An explicit
-    // choice in the environment still wins.
-    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") &&
-        qEnvironmentVariableIsEmpty("QSG_RHI_BACKEND")) {
-        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-    }
+    orvinta::printLogLine("[Tessaro] " + orvinta::chooseSceneGraph().toStdString());
 
     orvinta::AppState appState;
 
