@@ -92,24 +92,6 @@ TEST(SparklineMath, RepaintsForANewLoudnessAResetOrAPixelColumnOfScrollOnly) {
     EXPECT_TRUE(moves(point(1.0, -30.0), {point(1.006, -30.0)}));
 }
 
-TEST_F(SparklineFixture, EmptyHistoryShowsOnlyTheGridInsideRoundedCorners) {
-    const QImage image = render({});
-    EXPECT_FALSE(hasLineColour(image, line));
-    // The 0 LU line is brighter than the -15 LU line; both lie on the dark panel.
-    const QColor zeroLine = image.pixelColor(40, 0);
-    const QColor level15 = image.pixelColor(40, 16);
-    const QColor plain = image.pixelColor(40, 8);
-    EXPECT_LE(distance(plain, background), 2);
-    EXPECT_GT(level15.red(), plain.red() + 10);
-    EXPECT_GT(zeroLine.red(), plain.red());
-    // The vertical quarter lines.
-    EXPECT_GT(image.pixelColor(49, 40).red() + image.pixelColor(48, 40).red(), 2 * plain.red() + 8);
-    // Corners outside the radius stay transparent; the panel itself is opaque.
-    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);
-    EXPECT_EQ(image.pixelColor(kSize.width() - 1, kSize.height() - 1).alpha(), 0);
-    EXPECT_EQ(image.pixelColor(97, 40).alpha(), 255);
-}
-
 TEST_F(SparklineFixture, LineBridgesSilenceWithAStraightSegment) {
     // -40 LUFS at 0...3 s, silence from 3.5 to 6.5 s, -20 LUFS from 7 to 10 s.
     QList<HistoryPoint> history;
