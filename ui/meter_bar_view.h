@@ -4,7 +4,6 @@
 #include <QImage>
 #include <QRectF>
 #include <QString>
-#include <QTimer>
 #include <QVariant>
 #include <QtQml/qqmlregistration.h>
 
@@ -207,7 +206,6 @@ private:
     QRectF barFrame_;
 
     PeakHold peak_;
-    QTimer peakTicker_;
     // True between classBegin and componentComplete: the values set while QML builds the item
     // are the ones present when it is first shown and do not raise the peak.
     bool building_ = false;

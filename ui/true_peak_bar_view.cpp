@@ -10,6 +10,7 @@
 #include "ui/item_property.h"
 #include "ui/meter_bar_view.h"
 #include "ui/paint_layer.h"
+#include "ui/peak_hold_driver.h"
 #include "ui/theme.h"
 #include "ui/view_clock.h"
 #include "ui/view_values.h"
@@ -107,9 +108,8 @@ TruePeakBarView::TruePeakBarView(QQuickItem* parent)
     setAntialiasing(true);
     setImplicitWidth(320.0);
     setImplicitHeight(std::ceil(truePeakBarLayout(QSizeF(320.0, 0.0)).scaleRow.bottom()));
-    peakTicker_.setTimerType(Qt::PreciseTimer);
-    connect(&peakTicker_, &QTimer::timeout, this, &TruePeakBarView::peakTick);
-    peakTicker_.start(static_cast<int>(kTickInterval * 1000.0));
+    PeakHoldDriver::subscribe(this, static_cast<int>(kTickInterval * 1000.0),
+                              [this] { peakTick(); });
 }
 
 void TruePeakBarView::classBegin() {
@@ -169,13 +169,12 @@ void TruePeakBarView::setPeakDecayRate(double rate) {
 }
 
 void TruePeakBarView::setIdentity(int identity) {
-    // A new identity is a new meter: no held peak, and a fresh ticker phase. The value present
-    // now is the one it is first shown with, so it does not raise the peak.
+    // A new identity is a new meter: no held peak. The value present now is the one it is first
+    // shown with, so it does not raise the peak.
     bool hadPeak = false;
     setItemProperty(this, identity_, identity, &TruePeakBarView::identityChanged, [&] {
         hadPeak = std::isfinite(peak_.peakValue());
         peak_.clear();
-        peakTicker_.start();
     });
     if (hadPeak) {
         emit peakValueChanged();

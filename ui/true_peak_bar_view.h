@@ -5,7 +5,6 @@
 #include <QList>
 #include <QRectF>
 #include <QString>
-#include <QTimer>
 #include <QVariant>
 #include <QtQml/qqmlregistration.h>
 
@@ -142,7 +141,6 @@ private:
     int identity_ = 0;
 
     PeakHold peak_;
-    QTimer peakTicker_;
     // True between classBegin and componentComplete: the values set while QML builds the item
     // are the ones present when it is first shown and do not raise the peak.
     bool building_ = false;
