@@ -22,6 +22,10 @@ double correlationSegmentPosition(int k, int segmentsPerSide);
 // f <= min(v, 1), on the negative side when v < 0 and f <= min(-v, 1). Zero and NaN light none.
 bool correlationSegmentLit(double value, int k, int segmentsPerSide, CorrelationSide side);
 
+// The segments a value lights, as a signed count: positive above the centre line, negative
+// below. Values that light the same segments draw the same bar.
+int correlationLitSegments(double value, int segmentsPerSide);
+
 // Fill colour of a segment: the meter palette at its position when lit, faint white otherwise.
 QColor correlationSegmentColor(double value, int k, int segmentsPerSide, CorrelationSide side);
 
