@@ -86,23 +86,6 @@ TEST_F(MeterBarViewTest, LightsExactlyTheSegmentsBelowTheValue) {
     }
 }
 
-TEST_F(MeterBarViewTest, PeakLineIsWhiteAtTheTopAboveTheScaleAndRedAboveTheOverThreshold) {
-    view.setShowTargetLine(false);
-    view.setValue(4.0);
-    // The 2-point peak line sits on the bar's top edge, white at 0.85.
-    EXPECT_LE(distance(at(render(), bar.center().x(), bar.top() - 1.0),
-                       over(Theme::whiteAlpha(0.85), Theme::windowBackground())),
-              4);
-
-    view.setIdentity(1);
-    view.setPeakOverThreshold(-20.0);
-    view.setValue(-15.0);
-    view.setValue(-50.0);
-    EXPECT_LE(distance(at(render(), bar.center().x(), peakLineY(-15.0)), Theme::red()), 30);
-    view.setPeakOverThreshold(-10.0);
-    EXPECT_GT(at(render(), bar.center().x(), peakLineY(-15.0)).lightness(), 180);
-}
-
 TEST_F(MeterBarViewTest, DrawsTheTargetLineInYellowAtTheTargetsLevel) {
     view.setValue(-50.0);
     view.setTargetValue(-12.0);  // 80 % of the scale
