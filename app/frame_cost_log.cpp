@@ -1,6 +1,7 @@
 #include "app/frame_cost_log.h"
 
 #include <QQuickWindow>
+#include <QSGRendererInterface>
 
 #include <algorithm>
 #include <cstdio>
@@ -49,11 +50,16 @@ void FrameCostLog::frameEnded() {
         return;
     }
     const double seconds = std::chrono::duration<double>(elapsed).count();
-    char line[160];
+    const auto* window = qobject_cast<QQuickWindow*>(parent());
+    const bool software =
+        window && window->rendererInterface() &&
+        window->rendererInterface()->graphicsApi() == QSGRendererInterface::Software;
+    char line[200];
     std::snprintf(line, sizeof line,
-                  "[Tessaro] frames: %.1f fps, paint+render avg=%.2fms max=%.2fms (%lld frames)",
+                  "[Tessaro] frames: %.1f fps, paint+render avg=%.2fms max=%.2fms (%lld frames, "
+                  "%s scene graph)",
                   static_cast<double>(frames_) / seconds, sumMs_ / static_cast<double>(frames_),
-                  maxMs_, frames_);
+                  maxMs_, frames_, software ? "software" : "hardware");
     printLogLine(line);
     intervalStart_ = now;
     sumMs_ = 0.0;

@@ -14,7 +14,6 @@
 
 #include "app/dashboard_windows.h"
 #include "app/scene_graph_choice.h"
-#include "measurement/console_log.h"
 #include "state/app_state.h"
 
 Q_IMPORT_QML_PLUGIN(Orvinta_UiPlugin)
@@ -52,7 +51,7 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setOrganizationName(QStringLiteral("Orvinta"));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.orvinta.Orvinta"));
 
-    orvinta::printLogLine("[Tessaro] " + orvinta::chooseSceneGraph().toStdString());
+    orvinta::chooseSceneGraph();
 
     orvinta::AppState appState;
 

@@ -38,24 +38,22 @@ bool isSoftwareRasteriser(const QString& glRenderer) {
     return false;
 }
 
-QString chooseSceneGraph() {
+void chooseSceneGraph() {
     if (!qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") ||
         !qEnvironmentVariableIsEmpty("QSG_RHI_BACKEND")) {
-        return QStringLiteral("scene graph: as the environment asks");
+        return;
     }
-    if (QDir(QStringLiteral("/dev/dri"))
-            .entryList({QStringLiteral("renderD*")}, QDir::System)
-            .isEmpty()) {
+    const bool noRenderNode = QDir(QStringLiteral("/dev/dri"))
+                                  .entryList({QStringLiteral("renderD*")}, QDir::System)
+                                  .isEmpty();
+    if (noRenderNode) {
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-        return QStringLiteral("scene graph: software (no GPU render node)");
+        return;
     }
     const QString renderer = probeOpenGLRenderer();
     if (renderer.isEmpty() || isSoftwareRasteriser(renderer)) {
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-        return QStringLiteral("scene graph: software (OpenGL renderer: %1)")
-            .arg(renderer.isEmpty() ? QStringLiteral("none") : renderer);
     }
-    return QStringLiteral("scene graph: default (OpenGL renderer: %1)").arg(renderer);
 }
 
 }  // namespace orvinta

@@ -15,8 +15,8 @@ bool isSoftwareRasteriser(const QString& glRenderer);
 // software scene graph, which copies only the regions that changed. So: the software scene
 // graph when the machine has no GPU render node (as under Xvfb) or its OpenGL renderer is a
 // software rasteriser, Qt's default otherwise. An explicit choice in the environment
-// (QT_QUICK_BACKEND, QSG_RHI_BACKEND) wins. Returns a line for the log saying what was chosen
-// and why. Call after the QGuiApplication exists.
-QString chooseSceneGraph();
+// (QT_QUICK_BACKEND, QSG_RHI_BACKEND) wins. The frame-cost log line names the scene graph in
+// use. Call after the QGuiApplication exists.
+void chooseSceneGraph();
 
 }  // namespace orvinta

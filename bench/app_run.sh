@@ -123,7 +123,7 @@ PA
     /\[Tessaro\] frames: / {
         match($0, /avg=[0-9.]+/); avg = substr($0, RSTART + 4, RLENGTH - 4)
         match($0, /max=[0-9.]+/); mx = substr($0, RSTART + 4, RLENGTH - 4)
-        match($0, /\(([0-9]+) frames\)/); count = substr($0, RSTART + 1, RLENGTH - 9)
+        match($0, /\(([0-9]+) frames/); count = substr($0, RSTART + 1, RLENGTH - 8)
         framesum += avg * count; nf += count; if (mx + 0 > fmax) fmax = mx + 0
     }
     END {
