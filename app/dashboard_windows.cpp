@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "app/frame_cost_log.h"
 #include "app/window_aspect_ratio_lock.h"
 #include "state/app_state.h"
 
@@ -53,6 +54,7 @@ QQuickWindow* DashboardWindows::open() {
     });
     windows_.removeAll(nullptr);
     windows_.append(window);
+    FrameCostLog::install(window);
     window->show();
     WindowAspectRatioLock::install(window, kCanvasSize);
     return window;

@@ -4,7 +4,6 @@
 #include <QGuiApplication>
 #include <QQmlEngine>
 #include <QQuickWindow>
-#include <QSGRendererInterface>
 #include <QtQml/qqmlextensionplugin.h>
 
 #include <sys/stat.h>
@@ -15,6 +14,7 @@
 #include <string>
 
 #include "app/dashboard_windows.h"
+#include "app/scene_graph_choice.h"
 #include "state/app_state.h"
 
 Q_IMPORT_QML_PLUGIN(Orvinta_UiPlugin)
@@ -54,15 +54,7 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setOrganizationName(QStringLiteral("Orvinta"));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.orvinta.Orvinta"));
 
-    // The instruments are painted on the CPU whatever the scene graph uses. The software scene
-    // graph then copies only the regions that changed to the window, where OpenGL redraws and
-    // re-uploads the whole canvas at every snapshot: on a software OpenGL that costs several
-    // times the CPU and memory and delays the UI thread by tens of milliseconds. An explicit
-    // choice in the environment still wins.
-    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") &&
-        qEnvironmentVariableIsEmpty("QSG_RHI_BACKEND")) {
-        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-    }
+    orvinta::chooseSceneGraph();
 
     orvinta::AppState appState;
 

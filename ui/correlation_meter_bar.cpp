@@ -8,6 +8,7 @@
 #include "ui/canvas_painting.h"
 #include "ui/item_property.h"
 #include "ui/theme.h"
+#include "ui/view_values.h"
 
 namespace orvinta {
 
@@ -86,12 +87,37 @@ CorrelationBarLayout correlationBarLayout(QSizeF size, int segmentsPerSide) {
     return layout;
 }
 
-CorrelationMeterBar::CorrelationMeterBar(QQuickItem* parent) : QQuickPaintedItem(parent) {
+CorrelationMeterBar::CorrelationMeterBar(QQuickItem* parent) : OnScreenPaintedItem(parent) {
     setAntialiasing(true);
 }
 
+int correlationLitSegments(double value, int segmentsPerSide) {
+    if (!(value > 0.0) && !(value < 0.0)) {
+        return 0;
+    }
+    const CorrelationSide side =
+        value > 0.0 ? CorrelationSide::positive : CorrelationSide::negative;
+    int lit = 0;
+    while (lit < segmentsPerSide && correlationSegmentLit(value, lit, segmentsPerSide, side)) {
+        ++lit;
+    }
+    return value > 0.0 ? lit : -lit;
+}
+
+// The smoothed correlation changes at every hand-over; the bar repaints only when another
+// segment lights or goes out.
 void CorrelationMeterBar::setValue(double value) {
-    setItemProperty(this, value_, value, &CorrelationMeterBar::valueChanged);
+    if (sameDouble(value_, value)) {
+        return;
+    }
+    const int segments = clampedSegments(segmentsPerSide_);
+    const bool redraw =
+        correlationLitSegments(value_, segments) != correlationLitSegments(value, segments);
+    value_ = value;
+    if (redraw) {
+        update();
+    }
+    emit valueChanged();
 }
 
 void CorrelationMeterBar::setSegmentsPerSide(int segments) {

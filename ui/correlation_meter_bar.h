@@ -2,12 +2,13 @@
 
 #include <QColor>
 #include <QImage>
-#include <QQuickPaintedItem>
 #include <QRectF>
 #include <QSizeF>
 #include <QtQml/qqmlregistration.h>
 
 #include <vector>
+
+#include "ui/on_screen_painted_item.h"
 
 namespace orvinta {
 
@@ -20,6 +21,10 @@ double correlationSegmentPosition(int k, int segmentsPerSide);
 // Whether segment k of a side is lit for the correlation v: on the positive side when v > 0 and
 // f <= min(v, 1), on the negative side when v < 0 and f <= min(-v, 1). Zero and NaN light none.
 bool correlationSegmentLit(double value, int k, int segmentsPerSide, CorrelationSide side);
+
+// The segments a value lights, as a signed count: positive above the centre line, negative
+// below. Values that light the same segments draw the same bar.
+int correlationLitSegments(double value, int segmentsPerSide);
 
 // Fill colour of a segment: the meter palette at its position when lit, faint white otherwise.
 QColor correlationSegmentColor(double value, int k, int segmentsPerSide, CorrelationSide side);
@@ -39,7 +44,7 @@ inline constexpr int kMaxCorrelationSegmentsPerSide = 1000;
 
 // A vertical centre-zero bar for the stereo phase correlation (-1 ... +1). Lives on the UI
 // thread; the background, the unlit segments and the centre line are cached per size.
-class CorrelationMeterBar : public QQuickPaintedItem {
+class CorrelationMeterBar : public OnScreenPaintedItem {
     Q_OBJECT
     QML_ELEMENT
 

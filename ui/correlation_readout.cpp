@@ -3,19 +3,13 @@
 #include <cmath>
 
 #include "ui/theme.h"
+#include "ui/view_values.h"
 
 namespace orvinta {
 
 std::optional<double> correlationFromVariant(const QVariant& value) {
-    if (!value.isValid() || value.isNull()) {
-        return std::nullopt;
-    }
-    bool ok = false;
-    const double number = value.toDouble(&ok);
-    if (!ok || !std::isfinite(number)) {
-        return std::nullopt;
-    }
-    return number;
+    const std::optional<double> number = optionalDouble(value);
+    return number && std::isfinite(*number) ? number : std::nullopt;
 }
 
 QString correlationReadoutText(std::optional<double> correlation) {

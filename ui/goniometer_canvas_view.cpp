@@ -155,7 +155,7 @@ std::array<GoniometerLabel, 4> goniometerLabels(QSizeF size) {
     }};
 }
 
-GoniometerCanvasView::GoniometerCanvasView(QQuickItem* parent) : QQuickPaintedItem(parent) {
+GoniometerCanvasView::GoniometerCanvasView(QQuickItem* parent) : OnScreenPaintedItem(parent) {
     setAntialiasing(true);
 }
 

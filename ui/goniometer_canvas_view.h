@@ -2,7 +2,6 @@
 
 #include <QImage>
 #include <QPointF>
-#include <QQuickPaintedItem>
 #include <QSizeF>
 #include <QString>
 #include <QtQml/qqmlregistration.h>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "state/goniometer_point_list.h"
+#include "ui/on_screen_painted_item.h"
 
 namespace orvinta {
 
@@ -55,7 +55,7 @@ std::array<GoniometerLabel, 4> goniometerLabels(QSizeF size);
 // The goniometer (stereo vectorscope): the recent sample pairs as dots in a circle whose
 // diagonals are the left and right channel axes. Lives on the UI thread; the axes, rim and
 // labels are cached per size, the dots are redrawn from `points` on every change.
-class GoniometerCanvasView : public QQuickPaintedItem {
+class GoniometerCanvasView : public OnScreenPaintedItem {
     Q_OBJECT
     QML_ELEMENT
 

@@ -11,6 +11,7 @@
 
 #include "ui/item_property.h"
 #include "ui/paint_layer.h"
+#include "ui/peak_hold_driver.h"
 #include "ui/theme.h"
 #include "ui/view_clock.h"
 #include "ui/view_values.h"
@@ -183,30 +184,28 @@ MeterBarLayout meterBarLayout(QSizeF size, bool showLabel, bool showScale, bool 
 }
 
 MeterBarView::MeterBarView(QQuickItem* parent)
-    : QQuickPaintedItem(parent),
+    : OnScreenPaintedItem(parent),
       value_(-std::numeric_limits<double>::infinity()),
       accent_(Theme::green()) {
     setAntialiasing(true);
     setImplicitWidth(kScaleColumnWidth + kRowSpacing + kMaxBarWidth);
     setImplicitHeight(200.0);
-    peakTicker_.setTimerType(Qt::PreciseTimer);
-    connect(&peakTicker_, &QTimer::timeout, this, &MeterBarView::peakTick);
     restartTicker();
 }
 
 void MeterBarView::classBegin() {
-    QQuickPaintedItem::classBegin();
+    OnScreenPaintedItem::classBegin();
     building_ = true;
 }
 
 void MeterBarView::componentComplete() {
     building_ = false;
-    QQuickPaintedItem::componentComplete();
+    OnScreenPaintedItem::componentComplete();
     updateBarFrame();
 }
 
 void MeterBarView::geometryChange(const QRectF& newGeometry, const QRectF& oldGeometry) {
-    QQuickPaintedItem::geometryChange(newGeometry, oldGeometry);
+    OnScreenPaintedItem::geometryChange(newGeometry, oldGeometry);
     updateBarFrame();
 }
 
@@ -221,9 +220,9 @@ void MeterBarView::updateBarFrame() {
 void MeterBarView::restartTicker() {
     if (peakTickInterval_ > 0.0 && std::isfinite(peakTickInterval_)) {
         const double ms = std::clamp(peakTickInterval_ * 1000.0, 1.0, 3600.0 * 1000.0);
-        peakTicker_.start(static_cast<int>(std::lround(ms)));
+        PeakHoldDriver::subscribe(this, static_cast<int>(std::lround(ms)), [this] { peakTick(); });
     } else {
-        peakTicker_.stop();
+        PeakHoldDriver::unsubscribe(this);
     }
 }
 

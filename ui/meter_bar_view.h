@@ -2,16 +2,15 @@
 
 #include <QColor>
 #include <QImage>
-#include <QQuickPaintedItem>
 #include <QRectF>
 #include <QString>
-#include <QTimer>
 #include <QVariant>
 #include <QtQml/qqmlregistration.h>
 
 #include <optional>
 #include <vector>
 
+#include "ui/on_screen_painted_item.h"
 #include "ui/peak_hold.h"
 
 namespace orvinta {
@@ -68,7 +67,7 @@ MeterBarLayout meterBarLayout(QSizeF size, bool showLabel, bool showScale, bool 
 // peak-hold state, which a change of `identity` discards. The background, the scale and the
 // lit and unlit segment columns are cached as images per size and scale, so a repaint only
 // blits two parts of them and draws the lines.
-class MeterBarView : public QQuickPaintedItem {
+class MeterBarView : public OnScreenPaintedItem {
     Q_OBJECT
     QML_ELEMENT
 
@@ -207,7 +206,6 @@ private:
     QRectF barFrame_;
 
     PeakHold peak_;
-    QTimer peakTicker_;
     // True between classBegin and componentComplete: the values set while QML builds the item
     // are the ones present when it is first shown and do not raise the peak.
     bool building_ = false;

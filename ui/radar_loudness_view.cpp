@@ -146,7 +146,7 @@ QRectF radarDrawingRect(QSizeF size) {
 }
 
 RadarLoudnessView::RadarLoudnessView(QQuickItem* parent)
-    : QQuickPaintedItem(parent), momentaryLUFS_(-std::numeric_limits<double>::infinity()) {
+    : OnScreenPaintedItem(parent), momentaryLUFS_(-std::numeric_limits<double>::infinity()) {
     setAntialiasing(true);
     setImplicitWidth(kMinSide);
     setImplicitHeight(kMinSide);
@@ -154,17 +154,17 @@ RadarLoudnessView::RadarLoudnessView(QQuickItem* parent)
 }
 
 void RadarLoudnessView::classBegin() {
-    QQuickPaintedItem::classBegin();
+    OnScreenPaintedItem::classBegin();
     building_ = true;
 }
 
 void RadarLoudnessView::componentComplete() {
     building_ = false;
-    QQuickPaintedItem::componentComplete();
+    OnScreenPaintedItem::componentComplete();
 }
 
 void RadarLoudnessView::geometryChange(const QRectF& newGeometry, const QRectF& oldGeometry) {
-    QQuickPaintedItem::geometryChange(newGeometry, oldGeometry);
+    OnScreenPaintedItem::geometryChange(newGeometry, oldGeometry);
     if (radarDrawingRect(newGeometry.size()) != radarDrawingRect(oldGeometry.size())) {
         emit drawingFrameChanged();
     }
@@ -176,16 +176,34 @@ void RadarLoudnessView::clearTrace() {
     lastElapsed_ = -1.0;
 }
 
+// The loudness is drawn only once an elapsed time records it, so a new value alone does not
+// repaint.
 void RadarLoudnessView::setMomentaryLUFS(double lufs) {
-    setItemProperty(this, momentaryLUFS_, lufs, &RadarLoudnessView::momentaryLUFSChanged);
+    if (sameDouble(momentaryLUFS_, lufs)) {
+        return;
+    }
+    momentaryLUFS_ = lufs;
+    emit momentaryLUFSChanged();
 }
 
+// A new elapsed time repaints only when the picture changes: the sweep reaches another bucket,
+// or the loudness recorded in a bucket changes (at most once a hop).
 void RadarLoudnessView::setElapsedSeconds(double seconds) {
-    setItemProperty(this, elapsedSeconds_, seconds, &RadarLoudnessView::elapsedSecondsChanged, [&] {
-        if (!building_) {
-            radarRecord(buckets_, lastElapsed_, seconds, momentaryLUFS_, minLUFS_, cycleSeconds_);
-        }
-    });
+    if (sameDouble(elapsedSeconds_, seconds)) {
+        return;
+    }
+    const int count = static_cast<int>(buckets_.size());
+    const int sweepBefore = radarBucketIndex(elapsedSeconds_, cycleSeconds_, count);
+    const RadarBuckets before = building_ ? RadarBuckets() : buckets_;
+    elapsedSeconds_ = seconds;
+    if (!building_) {
+        radarRecord(buckets_, lastElapsed_, seconds, momentaryLUFS_, minLUFS_, cycleSeconds_);
+    }
+    if (building_ || before != buckets_ ||
+        sweepBefore != radarBucketIndex(seconds, cycleSeconds_, count)) {
+        update();
+    }
+    emit elapsedSecondsChanged();
 }
 
 void RadarLoudnessView::setCycleSeconds(double seconds) {

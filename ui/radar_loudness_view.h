@@ -3,13 +3,14 @@
 #include <QImage>
 #include <QPointF>
 #include <QPolygonF>
-#include <QQuickPaintedItem>
 #include <QRectF>
 #include <QVariant>
 #include <QtQml/qqmlregistration.h>
 
 #include <optional>
 #include <vector>
+
+#include "ui/on_screen_painted_item.h"
 
 namespace orvinta {
 
@@ -75,7 +76,7 @@ QRectF radarDrawingRect(QSizeF size);
 // size and scale; the wedges are filled as one polygon with a cached disc of the loudness ramp
 // as texture and faded per pixel by the age of its bucket, so a frame builds no gradient and
 // draws no seams between wedges.
-class RadarLoudnessView : public QQuickPaintedItem {
+class RadarLoudnessView : public OnScreenPaintedItem {
     Q_OBJECT
     QML_ELEMENT
 

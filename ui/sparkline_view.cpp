@@ -9,6 +9,7 @@
 #include "ui/canvas_painting.h"
 #include "ui/item_property.h"
 #include "ui/theme.h"
+#include "ui/view_values.h"
 
 namespace orvinta {
 
@@ -87,13 +88,41 @@ QPolygonF sparklinePoints(const QList<HistoryPoint>& history, double windowSecon
     return points;
 }
 
+bool sparklineMovesVisibly(const std::optional<HistoryPoint>& drawnNewest,
+                           const QList<HistoryPoint>& history, double windowSeconds,
+                           SparklineMetric metric, double width) {
+    if (!drawnNewest || history.isEmpty()) {
+        return drawnNewest.has_value() != !history.isEmpty();
+    }
+    const HistoryPoint& newest = history.back();
+    if (!sameDouble(sparklineValue(newest, metric), sparklineValue(*drawnNewest, metric)) ||
+        newest.elapsedSeconds < drawnNewest->elapsedSeconds) {
+        return true;
+    }
+    // Seconds per pixel column: the time axis spans the window, or the time elapsed until the
+    // window has filled.
+    const double span = std::min(std::max(newest.elapsedSeconds, 0.0), windowSeconds);
+    const double secondsPerColumn = width > 0.0 ? span / width : 0.0;
+    return !(newest.elapsedSeconds - drawnNewest->elapsedSeconds < secondsPerColumn);
+}
+
 SparklineView::SparklineView(QQuickItem* parent)
-    : QQuickPaintedItem(parent), color_(Theme::green()) {
+    : OnScreenPaintedItem(parent), color_(Theme::green()) {
     setAntialiasing(true);
 }
 
 void SparklineView::setHistory(const HistoryPointList& history) {
-    setItemProperty(this, history_, history, &SparklineView::historyChanged);
+    if (history_ == history) {
+        return;
+    }
+    history_ = history;
+    const QList<HistoryPoint>& points = history_.points();
+    const std::optional<SparklineMetric> metric = sparklineMetricFromRawValue(metric_);
+    if (!metric || sparklineMovesVisibly(drawnNewest_, points, windowSeconds_, *metric, width())) {
+        drawnNewest_ = points.isEmpty() ? std::nullopt : std::optional(points.back());
+        update();
+    }
+    emit historyChanged();
 }
 
 void SparklineView::setWindowSeconds(double seconds) {

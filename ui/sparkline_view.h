@@ -3,7 +3,6 @@
 #include <QColor>
 #include <QImage>
 #include <QPolygonF>
-#include <QQuickPaintedItem>
 #include <QSizeF>
 #include <QString>
 #include <QtQml/qqmlregistration.h>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "state/history_point_list.h"
+#include "ui/on_screen_painted_item.h"
 
 namespace orvinta {
 
@@ -36,10 +36,19 @@ std::vector<double> sparklineGridLevels(double minLUFS);
 QPolygonF sparklinePoints(const QList<HistoryPoint>& history, double windowSeconds,
                           SparklineMetric metric, double minLUFS, double maxLUFS, QSizeF size);
 
+// Whether a new history moves the drawn line enough to repaint, given the newest point of the
+// history last drawn (none when nothing was drawn): the newest loudness changed, time went
+// back (a reset), or the line has scrolled by a pixel column of a drawing `width` wide since.
+// A history that only gains points carrying the same loudness (as between two hops) does not
+// repaint at every hand-over.
+bool sparklineMovesVisibly(const std::optional<HistoryPoint>& drawnNewest,
+                           const QList<HistoryPoint>& history, double windowSeconds,
+                           SparklineMetric metric, double width);
+
 // A short loudness history as one line over a fixed time window ending at the newest point, on
 // a small dark panel with a faint grid. Lives on the UI thread; redrawn whenever a property
 // changes. The grid is cached per size and scale.
-class SparklineView : public QQuickPaintedItem {
+class SparklineView : public OnScreenPaintedItem {
     Q_OBJECT
     QML_ELEMENT
 
@@ -89,6 +98,8 @@ private:
     double minLUFS_ = -60.0;
     double maxLUFS_ = 0.0;
 
+    // The newest point of the history when a repaint was last scheduled for it.
+    std::optional<HistoryPoint> drawnNewest_;
     // Background and grid, rebuilt when the size, the scale or the level range changes.
     QImage gridCache_;
     double gridCacheMin_ = 0.0;

@@ -159,7 +159,7 @@ QPolygonF spectrumCurve(const std::vector<float>& row, float minDB, float maxDB,
     return curve;
 }
 
-SpectrumCanvasView::SpectrumCanvasView(QQuickItem* parent) : QQuickPaintedItem(parent) {
+SpectrumCanvasView::SpectrumCanvasView(QQuickItem* parent) : OnScreenPaintedItem(parent) {
     setAntialiasing(true);
 }
 

@@ -4,7 +4,6 @@
 #include <QList>
 #include <QPointF>
 #include <QPolygonF>
-#include <QQuickPaintedItem>
 #include <QRectF>
 #include <QSizeF>
 #include <QString>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "state/spectrum_rows.h"
+#include "ui/on_screen_painted_item.h"
 
 namespace orvinta {
 
@@ -68,7 +68,7 @@ QPolygonF spectrumCurve(const std::vector<float>& row, float minDB, float maxDB,
 // The dB spectrum of the left and right channel and their average over a logarithmic frequency
 // axis, on a dark canvas with a level and a frequency grid. Lives on the UI thread; the
 // background and grids are cached per size, level range and reference frequencies.
-class SpectrumCanvasView : public QQuickPaintedItem {
+class SpectrumCanvasView : public OnScreenPaintedItem {
     Q_OBJECT
     QML_ELEMENT
 

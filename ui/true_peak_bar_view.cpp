@@ -11,6 +11,7 @@
 #include "ui/item_property.h"
 #include "ui/meter_bar_view.h"
 #include "ui/paint_layer.h"
+#include "ui/peak_hold_driver.h"
 #include "ui/scale_fraction.h"
 #include "ui/theme.h"
 #include "ui/view_clock.h"
@@ -124,23 +125,22 @@ double truePeakBarFraction(double value, const QList<double>& ticks, double widt
 }
 
 TruePeakBarView::TruePeakBarView(QQuickItem* parent)
-    : QQuickPaintedItem(parent), value_(-std::numeric_limits<double>::infinity()) {
+    : OnScreenPaintedItem(parent), value_(-std::numeric_limits<double>::infinity()) {
     setAntialiasing(true);
     setImplicitWidth(320.0);
     setImplicitHeight(std::ceil(truePeakBarLayout(QSizeF(320.0, 0.0)).scaleRow.bottom()));
-    peakTicker_.setTimerType(Qt::PreciseTimer);
-    connect(&peakTicker_, &QTimer::timeout, this, &TruePeakBarView::peakTick);
-    peakTicker_.start(static_cast<int>(kTickInterval * 1000.0));
+    PeakHoldDriver::subscribe(this, static_cast<int>(kTickInterval * 1000.0),
+                              [this] { peakTick(); });
 }
 
 void TruePeakBarView::classBegin() {
-    QQuickPaintedItem::classBegin();
+    OnScreenPaintedItem::classBegin();
     building_ = true;
 }
 
 void TruePeakBarView::componentComplete() {
     building_ = false;
-    QQuickPaintedItem::componentComplete();
+    OnScreenPaintedItem::componentComplete();
 }
 
 void TruePeakBarView::setLabel(const QString& label) {
@@ -190,13 +190,12 @@ void TruePeakBarView::setPeakDecayRate(double rate) {
 }
 
 void TruePeakBarView::setIdentity(int identity) {
-    // A new identity is a new meter: no held peak, and a fresh ticker phase. The value present
-    // now is the one it is first shown with, so it does not raise the peak.
+    // A new identity is a new meter: no held peak. The value present now is the one it is first
+    // shown with, so it does not raise the peak.
     bool hadPeak = false;
     setItemProperty(this, identity_, identity, &TruePeakBarView::identityChanged, [&] {
         hadPeak = std::isfinite(peak_.peakValue());
         peak_.clear();
-        peakTicker_.start();
     });
     if (hadPeak) {
         emit peakValueChanged();

@@ -3,15 +3,14 @@
 #include <QColor>
 #include <QImage>
 #include <QList>
-#include <QQuickPaintedItem>
 #include <QRectF>
 #include <QString>
-#include <QTimer>
 #include <QVariant>
 #include <QtQml/qqmlregistration.h>
 
 #include <vector>
 
+#include "ui/on_screen_painted_item.h"
 #include "ui/peak_hold.h"
 
 namespace orvinta {
@@ -55,7 +54,7 @@ double truePeakBarFraction(double value, const QList<double>& ticks, double widt
 // of the held peak and a row of scale labels; the dashboard shows one per channel. Lives on the
 // UI thread and keeps only its own peak-hold state, which a change of `identity` discards. The
 // caption, scale and both segment rows are cached as images per size and scale.
-class TruePeakBarView : public QQuickPaintedItem {
+class TruePeakBarView : public OnScreenPaintedItem {
     Q_OBJECT
     QML_ELEMENT
 
@@ -149,7 +148,6 @@ private:
     int identity_ = 0;
 
     PeakHold peak_;
-    QTimer peakTicker_;
     // True between classBegin and componentComplete: the values set while QML builds the item
     // are the ones present when it is first shown and do not raise the peak.
     bool building_ = false;

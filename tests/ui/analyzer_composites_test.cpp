@@ -71,23 +71,6 @@ TEST(GoniometerViewQml, PointsFromCppReachTheCanvasAndLandWhereTheMappingSays) {
     EXPECT_EQ(readout->property("color").value<QColor>().rgba(), Theme::segmentYellow().rgba());
 }
 
-TEST(GoniometerViewQml, AbsentCorrelationReadsAsADashOverAnUnlitBar) {
-    QmlWindow window({{QStringLiteral("testPoints"), QVariant::fromValue(GoniometerPointList())},
-                      {QStringLiteral("testCorrelation"), QVariant()}});
-    ASSERT_TRUE(window.load(kGoniometerQml, QSize(500, 220)));
-    // With room to spare across, the height decides how large the square grows.
-    auto* canvas = window.find<GoniometerCanvasView>();
-    auto* bar = window.find<CorrelationMeterBar>();
-    QObject* readout = window.find("correlationReadout");
-    ASSERT_TRUE(canvas && bar && readout);
-    EXPECT_EQ(canvas->width(), canvas->height());
-    EXPECT_GT(canvas->width(), 158.0);
-    EXPECT_LE(canvas->mapToScene(QPointF(0, canvas->height())).y(), 220.0);
-    EXPECT_DOUBLE_EQ(bar->value(), 0.0);
-    EXPECT_EQ(readout->property("text").toString(), QString::fromUtf8("\u2014"));
-    EXPECT_EQ(readout->property("color").value<QColor>().rgba(), Theme::caption().rgba());
-}
-
 constexpr char kSpectrumQml[] = R"(
 import QtQuick
 import Orvinta.Ui

@@ -63,55 +63,5 @@ TEST(StrokedPolyline, ThinningDenseHistoryKeepsItsLook) {
     EXPECT_LT(strokeMismatch(steps, 1.5, QSize(195, 64), 2.0), 0.08);
 }
 
-TEST(StrokedPolyline, SparseCurvesAreDrawnAsTheyAre) {
-    QPolygonF curve;
-    for (int i = 0; i < 192; ++i) {
-        curve << QPointF(i * 531.0 / 191.0,
-                         150.0 + 80.0 * std::sin(i * 0.11) + 10.0 * std::sin(i * 0.9));
-    }
-    EXPECT_EQ(strokeMismatch(curve, 1.4, QSize(531, 300)), 0.0);
-}
-
-TEST(ThinToColumns, KeepsTheEndsAndEachColumnsExtremesInOrder) {
-    QPolygonF line;
-    for (int i = 0; i < 100; ++i) {
-        line << QPointF(i * 0.1, (i * 37) % 11);  // ten points in each unit column
-    }
-    const QPolygonF thinned = thinToColumns(line, 1.0);
-    EXPECT_EQ(thinned.front(), line.front());
-    EXPECT_EQ(thinned.back(), line.back());
-    EXPECT_LE(thinned.size(), 40);
-    qsizetype from = 0;
-    for (const QPointF& p : thinned) {
-        const qsizetype at = line.indexOf(p, from);
-        ASSERT_GE(at, from) << "thinned points are a subsequence of the line";
-        from = at;
-    }
-    auto extremes = [](const QPolygonF& points, int column) {
-        std::pair<double, double> range{1e9, -1e9};
-        for (const QPointF& p : points) {
-            if (std::floor(p.x()) == column) {
-                range = {std::min(range.first, p.y()), std::max(range.second, p.y())};
-            }
-        }
-        return range;
-    };
-    for (int column = 0; column < 10; ++column) {
-        EXPECT_EQ(extremes(thinned, column), extremes(line, column)) << column;
-    }
-    // Sparse lines are left alone.
-    const QPolygonF sparse{QPointF(0, 0), QPointF(5, 1), QPointF(9, 2), QPointF(20, 3),
-                           QPointF(40, 0)};
-    EXPECT_EQ(thinToColumns(sparse, 1.0), sparse);
-}
-
-TEST(RoundedCorners, OnlyLinesNearACornerNeedClipping) {
-    const QSizeF size(200, 60);
-    EXPECT_FALSE(reachesRoundedCorner(QPolygonF{QPointF(0, 30), QPointF(200, 30)}, size, 6.0));
-    EXPECT_TRUE(reachesRoundedCorner(QPolygonF{QPointF(0, 0), QPointF(200, 30)}, size, 6.0));
-    EXPECT_TRUE(reachesRoundedCorner(QPolygonF{QPointF(0, 30), QPointF(199, 59)}, size, 6.0));
-    EXPECT_FALSE(reachesRoundedCorner(QPolygonF{QPointF(13, 0), QPointF(187, 60)}, size, 6.0));
-}
-
 }  // namespace
 }  // namespace orvinta

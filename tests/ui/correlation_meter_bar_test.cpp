@@ -6,7 +6,6 @@
 #include <limits>
 
 #include "tests/ui/ui_test_support.h"
-#include "ui/correlation_readout.h"
 #include "ui/theme.h"
 
 namespace orvinta {
@@ -75,22 +74,6 @@ std::vector<Shade> repeat(std::initializer_list<std::pair<Shade, int>> runs) {
     return out;
 }
 
-TEST(CorrelationSegments, EighteenPerSideColourFromTheCentreOutward) {
-    // Inner eleven blue-green, then three green, two yellow and the outer two red.
-    for (CorrelationSide side : {CorrelationSide::positive, CorrelationSide::negative}) {
-        const double full = side == CorrelationSide::positive ? 1.0 : -1.0;
-        for (int k = 0; k < 18; ++k) {
-            const QColor expected = k < 11   ? Theme::segmentBlueGreen()
-                                    : k < 14 ? Theme::segmentGreen()
-                                    : k < 16 ? Theme::segmentYellow()
-                                             : Theme::segmentRed();
-            EXPECT_EQ(correlationSegmentColor(full, k, 18, side), expected) << "segment " << k;
-        }
-    }
-    EXPECT_EQ(correlationSegmentColor(0.0, 5, 18, CorrelationSide::positive),
-              Theme::whiteAlpha(0.06));
-}
-
 TEST(CorrelationMeterBarPixels, ValueLightsItsSideFromTheCentreOutwardUpToItsMagnitude) {
     const std::vector<Shade> upward =
         repeat({{Shade::red, 2}, {Shade::yellow, 2}, {Shade::green, 3}, {Shade::blueGreen, 11}});
@@ -110,31 +93,6 @@ TEST(CorrelationMeterBarPixels, ValueLightsItsSideFromTheCentreOutwardUpToItsMag
         EXPECT_EQ(scan.above, c.above) << c.value;
         EXPECT_EQ(scan.below, c.below) << c.value;
     }
-}
-
-TEST(CorrelationMeterBarPixels, BackgroundIsDarkWithRoundedCorners) {
-    CorrelationMeterBar bar;
-    const QImage image = test::renderItem(bar, kSize);
-    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);
-    const QColor background = image.pixelColor(1, 120);
-    EXPECT_NEAR(background.alphaF(), 0.4, 0.01);
-    EXPECT_EQ(background.red(), 0);
-}
-
-TEST(CorrelationReadout, ShowsTheSignAndTwoDecimalsOrADashColouredByTheMagnitude) {
-    EXPECT_EQ(correlationReadoutText(0.87), QStringLiteral("+0.87"));
-    EXPECT_EQ(correlationReadoutText(-0.5), QStringLiteral("-0.50"));
-    EXPECT_EQ(correlationReadoutText(0.0), QStringLiteral("+0.00"));
-    EXPECT_EQ(correlationReadoutText(std::nullopt), QString::fromUtf8("\u2014"));
-    EXPECT_EQ(correlationReadoutText(std::numeric_limits<double>::quiet_NaN()),
-              QString::fromUtf8("\u2014"));
-    // The colour follows the magnitude.
-    EXPECT_EQ(correlationReadoutColor(0.95), QColor::fromRgbF(0.95f, 0.20f, 0.16f));
-    EXPECT_EQ(correlationReadoutColor(-0.95), QColor::fromRgbF(0.95f, 0.20f, 0.16f));
-    EXPECT_EQ(correlationReadoutColor(0.85), QColor::fromRgbF(0.98f, 0.82f, 0.10f));
-    EXPECT_EQ(correlationReadoutColor(-0.7), QColor::fromRgbF(0.28f, 0.76f, 0.05f));
-    EXPECT_EQ(correlationReadoutColor(0.65), QColor::fromRgbF(0.00f, 0.70f, 0.82f));
-    EXPECT_EQ(correlationReadoutColor(std::nullopt), Theme::whiteAlpha(0.75));
 }
 
 }  // namespace

@@ -45,41 +45,6 @@ QImage render(std::vector<GoniometerPoint> points, QSize size = kSize) {
     return test::renderItem(view, size);
 }
 
-TEST(GoniometerMath, OpacityBandsCoverEveryDotOnceWithinOneAlphaStep) {
-    for (std::size_t n : {0u, 1u, 2u, 7u, 2000u}) {
-        const std::vector<GoniometerDotBand> bands = goniometerDotBands(n);
-        std::size_t next = 0;
-        for (const GoniometerDotBand& band : bands) {
-            ASSERT_EQ(band.begin, next);
-            ASSERT_LT(band.begin, band.end);
-            for (std::size_t k = band.begin; k < band.end; ++k) {
-                EXPECT_NEAR(band.opacity, goniometerDotOpacity(k, n), 0.5 / 255.0 + 1e-9);
-            }
-            next = band.end;
-        }
-        EXPECT_EQ(next, n);
-        // 2 000 dots need no more draw calls than there are alpha steps between 0.30 and 0.85.
-        EXPECT_LE(bands.size(), 142u);
-    }
-}
-
-TEST(GoniometerCanvas, WithoutPointsShowsTheScaleButNoDots) {
-    const QImage image = render({});
-    EXPECT_EQ(countCyanPixels(image), 0);
-    // The rim passes straight above the centre; the horizontal axis runs right of it.
-    const QColor plain = image.pixelColor(100, 40);
-    EXPECT_GT(image.pixelColor(79, static_cast<int>(kCentre - kRim)).red(), plain.red() + 8);
-    EXPECT_GT(image.pixelColor(110, 79).red() + image.pixelColor(110, 78).red(),
-              2 * plain.red() + 8);
-    // The "L" label is drawn in white just outside the rim on the upper-left diagonal.
-    const int d = static_cast<int>(kCentre - (kRim + 11.0) * 0.7071);
-    EXPECT_GT(
-        test::countPixels(
-            image, [](const QColor& c) { return c.red() > 110; }, QRect(d - 6, d - 6, 13, 13)),
-        3);
-    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);
-}
-
 TEST(GoniometerCanvas, DotsLandWhereTheMappingPutsThemAndFadeWithAge) {
     // A left-only sample at half scale sits halfway out along the L diagonal.
     const QImage image = render({fromSamples(0.5, 0.0)});

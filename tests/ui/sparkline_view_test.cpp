@@ -53,14 +53,6 @@ struct SparklineFixture : ::testing::Test {
     const QColor line = Theme::green();
 };
 
-TEST(SparklineMath, GridHasALineEveryFifteenLUFromZeroDownToTheBottom) {
-    EXPECT_EQ(sparklineGridLevels(-60.0), (std::vector<double>{0.0, -15.0, -30.0, -45.0, -60.0}));
-    EXPECT_EQ(sparklineGridLevels(-50.0), (std::vector<double>{0.0, -15.0, -30.0, -45.0}));
-    EXPECT_TRUE(sparklineGridLevels(5.0).empty());
-    EXPECT_TRUE(sparklineGridLevels(kNegInf).empty());
-    EXPECT_LE(sparklineGridLevels(-1e12).size(), 400u);
-}
-
 TEST(SparklineMath, LineStretchesOverTheWidthUntilAFullWindowHasElapsedThenScrolls) {
     const QList<HistoryPoint> history = {point(0.0, -30.0), point(2.5, -30.0), point(5.0, -30.0)};
     const QPolygonF line =
@@ -83,22 +75,21 @@ TEST(SparklineMath, LineStretchesOverTheWidthUntilAFullWindowHasElapsedThenScrol
     EXPECT_DOUBLE_EQ(scrolled.back().x(), 200.0);
 }
 
-TEST_F(SparklineFixture, EmptyHistoryShowsOnlyTheGridInsideRoundedCorners) {
-    const QImage image = render({});
-    EXPECT_FALSE(hasLineColour(image, line));
-    // The 0 LU line is brighter than the -15 LU line; both lie on the dark panel.
-    const QColor zeroLine = image.pixelColor(40, 0);
-    const QColor level15 = image.pixelColor(40, 16);
-    const QColor plain = image.pixelColor(40, 8);
-    EXPECT_LE(distance(plain, background), 2);
-    EXPECT_GT(level15.red(), plain.red() + 10);
-    EXPECT_GT(zeroLine.red(), plain.red());
-    // The vertical quarter lines.
-    EXPECT_GT(image.pixelColor(49, 40).red() + image.pixelColor(48, 40).red(), 2 * plain.red() + 8);
-    // Corners outside the radius stay transparent; the panel itself is opaque.
-    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);
-    EXPECT_EQ(image.pixelColor(kSize.width() - 1, kSize.height() - 1).alpha(), 0);
-    EXPECT_EQ(image.pixelColor(97, 40).alpha(), 255);
+TEST(SparklineMath, RepaintsForANewLoudnessAResetOrAPixelColumnOfScrollOnly) {
+    // 10 s over 200 pixels: 50 ms a column once the window has filled.
+    const auto moves = [](std::optional<HistoryPoint> drawn, QList<HistoryPoint> history) {
+        return sparklineMovesVisibly(drawn, history, 10.0, SparklineMetric::shortTerm, 200.0);
+    };
+    const HistoryPoint drawn = point(20.0, -30.0, -10.0);
+    EXPECT_FALSE(moves(drawn, {point(20.03, -30.0, -12.0)}));  // only the other metric changed
+    EXPECT_TRUE(moves(drawn, {point(20.05, -30.0)}));
+    EXPECT_TRUE(moves(drawn, {point(20.01, -29.0)}));
+    EXPECT_TRUE(moves(drawn, {point(3.0, -30.0)}));  // time went back: a new run
+    EXPECT_TRUE(moves(std::nullopt, {point(0.0, -30.0)}));
+    EXPECT_TRUE(moves(drawn, {}));
+    EXPECT_FALSE(moves(std::nullopt, {}));
+    // Before the window has filled the line stretches: 1 s over 200 pixels is 5 ms a column.
+    EXPECT_TRUE(moves(point(1.0, -30.0), {point(1.006, -30.0)}));
 }
 
 TEST_F(SparklineFixture, LineBridgesSilenceWithAStraightSegment) {

@@ -22,7 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 using Channels = std::vector<std::vector<float>>;
-using testing::appendTone;
 using testing::Sine;
 
 constexpr int kWav = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
@@ -84,7 +83,10 @@ std::vector<float> tones(std::initializer_list<std::pair<double, double>> segmen
     Sine sine(1000.0);
     std::vector<float> samples;
     for (const auto& [dbfs, seconds] : segments) {
-        appendTone(samples, sine, dbfs, seconds);
+        const std::vector<float> piece = sine.next(
+            static_cast<std::size_t>(std::llround(seconds * testing::kRate)),
+            testing::dbToAmplitude(dbfs));
+        samples.insert(samples.end(), piece.begin(), piece.end());
     }
     return samples;
 }
