@@ -87,7 +87,6 @@ Column {
             text: modelData.displayName
             Accessible.name: isApplication ? "Application " + text : text
             Rectangle {
-                objectName: "applicationSeparator"
                 visible: entry.separatorSpace > 0
                 x: 8
                 y: 4
