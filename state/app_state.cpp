@@ -3,6 +3,7 @@
 #include <memory>
 #include <utility>
 
+#include "capture/application_audio_capture.h"
 #include "capture/microphone_capture.h"
 #include "capture/system_audio_capture.h"
 
@@ -10,12 +11,14 @@ namespace orvinta {
 
 namespace {
 
-std::shared_ptr<AudioCaptureSource> makeDefaultSource(InputSource source) {
-    switch (source) {
-        case InputSource::systemAudio:
+std::shared_ptr<AudioCaptureSource> makeDefaultSource(const InputSource& source) {
+    switch (source.kind()) {
+        case InputSource::Kind::systemAudio:
             return std::make_shared<SystemAudioCapture>();
-        case InputSource::microphone:
+        case InputSource::Kind::microphone:
             return std::make_shared<MicrophoneCapture>();
+        case InputSource::Kind::application:
+            return std::make_shared<ApplicationAudioCapture>(source.applicationId().toStdString());
     }
     return nullptr;
 }
@@ -24,15 +27,25 @@ std::shared_ptr<AudioCaptureSource> makeDefaultSource(InputSource source) {
 
 AppState::AppState(QObject* parent)
     : AppState(
-          makeDefaultSource, [] { return MicrophoneCapture::currentInputFormatInfo(); }, parent) {}
+          makeDefaultSource, [] { return MicrophoneCapture::currentInputFormatInfo(); },
+          [] { return ApplicationAudioCapture::playingApplications(); }, parent) {}
 
 AppState::AppState(SourceFactory sourceFactory, InputFormatQuery inputFormatQuery, QObject* parent)
+    : AppState(std::move(sourceFactory), std::move(inputFormatQuery), {}, parent) {}
+
+AppState::AppState(SourceFactory sourceFactory, InputFormatQuery inputFormatQuery,
+                   ApplicationsQuery applicationsQuery, QObject* parent)
     : QObject(parent),
       format_(std::move(inputFormatQuery)),
+      applications_(std::move(applicationsQuery)),
       run_(std::move(sourceFactory), readings_, format_) {
     connect(&run_, &CaptureRun::isRunningChanged, this, &AppState::isRunningChanged);
     connect(&run_, &CaptureRun::isStartingChanged, this, &AppState::isStartingChanged);
     connect(&run_, &CaptureRun::inputSourceChanged, this, &AppState::inputSourceChanged);
+    // The selected application is listed even while silent, so a change of either changes it.
+    connect(&run_, &CaptureRun::inputSourceChanged, this, &AppState::playingApplicationsChanged);
+    connect(&applications_, &PlayingApplicationsProbe::applicationsChanged, this,
+            &AppState::playingApplicationsChanged);
     connect(&run_, &CaptureRun::errorMessageChanged, this, &AppState::errorMessageChanged);
     connect(&run_, &CaptureRun::startFinished, this, &AppState::startFinished);
     connect(&format_, &InputFormatProbe::descriptionChanged, this,
@@ -86,9 +99,32 @@ void AppState::reset() {
 }
 
 void AppState::setInputSourceRawValue(const QString& rawValueText) {
-    if (const auto source = inputSourceFromRawValue(rawValueText)) {
-        setInputSource(*source);
+    const auto source = inputSourceFromRawValue(rawValueText);
+    if (!source) {
+        return;
     }
+    // An application's raw value carries only its id: the listing knows its name.
+    for (const InputSource& playing : applications_.applications()) {
+        if (playing == *source) {
+            setInputSource(playing);
+            return;
+        }
+    }
+    setInputSource(*source);
+}
+
+QVariantList AppState::playingApplications() const {
+    QVariantList entries;
+    const InputSource& selected = inputSource();
+    bool selectedListed = selected.kind() != InputSource::Kind::application;
+    for (const InputSource& playing : applications_.applications()) {
+        entries.append(inputSourceOption(playing));
+        selectedListed = selectedListed || playing == selected;
+    }
+    if (!selectedListed) {
+        entries.append(inputSourceOption(selected));
+    }
+    return entries;
 }
 
 void AppState::setTargetRawValue(const QString& rawValueText) {

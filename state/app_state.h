@@ -17,6 +17,7 @@
 #include "state/loudness_target.h"
 #include "state/meter_metric.h"
 #include "state/meter_settings.h"
+#include "state/playing_applications_probe.h"
 #include "state/readings_publisher.h"
 #include "state/spectrum_rows.h"
 
@@ -37,6 +38,9 @@ class AppState : public QObject {
     Q_PROPERTY(bool isStarting READ isStarting NOTIFY isStartingChanged FINAL)
     Q_PROPERTY(QString inputSource READ inputSourceRawValue WRITE setInputSourceRawValue NOTIFY inputSourceChanged FINAL)
     Q_PROPERTY(QString inputSourceDisplayName READ inputSourceDisplayName NOTIFY inputSourceChanged FINAL)
+    // The input menu's application entries: maps with rawValue and displayName, by name. The
+    // selected application stays listed while it plays nothing.
+    Q_PROPERTY(QVariantList playingApplications READ playingApplications NOTIFY playingApplicationsChanged FINAL)
     Q_PROPERTY(QString target READ targetRawValue WRITE setTargetRawValue NOTIFY targetChanged FINAL)
     Q_PROPERTY(QString targetShortName READ targetShortName NOTIFY targetChanged FINAL)
     Q_PROPERTY(QString targetMenuLabel READ targetMenuLabel NOTIFY targetChanged FINAL)
@@ -67,11 +71,16 @@ class AppState : public QObject {
 public:
     using SourceFactory = CaptureRun::SourceFactory;
     using InputFormatQuery = InputFormatProbe::Query;
+    using ApplicationsQuery = PlayingApplicationsProbe::Query;
 
-    // Default wiring: MicrophoneCapture and SystemAudioCapture, MicrophoneCapture's query.
+    // Default wiring: MicrophoneCapture, SystemAudioCapture and ApplicationAudioCapture, with
+    // their queries of the sound server.
     explicit AppState(QObject* parent = nullptr);
+    // Without an applications query, no application is ever listed.
     AppState(SourceFactory sourceFactory, InputFormatQuery inputFormatQuery,
              QObject* parent = nullptr);
+    AppState(SourceFactory sourceFactory, InputFormatQuery inputFormatQuery,
+             ApplicationsQuery applicationsQuery, QObject* parent = nullptr);
     ~AppState() override;
 
     // All return at once; the engine starts and stops on a background thread. startFinished
@@ -90,8 +99,11 @@ public:
     Q_INVOKABLE void refreshInputFormatDescription() { format_.refresh(run_.inputSource()); }
     // Menu entries in order: maps with rawValue, displayName, shortName, menuLabel, targetLUFS.
     Q_INVOKABLE QVariantList targetOptions() const { return loudnessTargetOptions(); }
-    // Menu entries in order: maps with rawValue and displayName.
+    // The fixed inputs' menu entries in order: maps with rawValue and displayName.
     Q_INVOKABLE QVariantList inputSourceOptions() const { return orvinta::inputSourceOptions(); }
+    // Asks the sound server, off the UI thread, which applications play; playingApplications
+    // follows when the answer differs. The input menu calls it while it is open.
+    Q_INVOKABLE void refreshPlayingApplications() { applications_.refresh(); }
     // Metric selector segments in order: maps with rawValue ("M", "S", "I") and label.
     Q_INVOKABLE QVariantList meterMetricOptions() const { return orvinta::meterMetricOptions(); }
 
@@ -101,7 +113,7 @@ public:
     bool isRunning() const { return run_.isRunning(); }
     bool isStarting() const { return run_.isStarting(); }
     InputSource inputSource() const { return run_.inputSource(); }
-    void setInputSource(InputSource source) { run_.setInputSource(source); }
+    void setInputSource(const InputSource& source) { run_.setInputSource(source); }
     LoudnessTarget target() const { return settings_.target(); }
     void setTarget(LoudnessTarget target) { settings_.setTarget(target); }
     std::optional<QString> errorMessage() const { return run_.errorMessage(); }
@@ -138,6 +150,7 @@ public:
     QString inputSourceRawValue() const { return rawValue(inputSource()); }
     void setInputSourceRawValue(const QString& rawValue);
     QString inputSourceDisplayName() const { return displayName(inputSource()); }
+    QVariantList playingApplications() const;
     QString targetRawValue() const { return rawValue(target()); }
     void setTargetRawValue(const QString& rawValue);
     QString targetShortName() const { return shortName(target()); }
@@ -154,6 +167,7 @@ signals:
     void isRunningChanged();
     void isStartingChanged();
     void inputSourceChanged();
+    void playingApplicationsChanged();
     void targetChanged();
     void errorMessageChanged();
     void inputFormatDescriptionChanged();
@@ -186,6 +200,7 @@ private:
     ReadingsPublisher readings_;
     MeterSettings settings_;
     InputFormatProbe format_;
+    PlayingApplicationsProbe applications_;
     CaptureRun run_;
 };
 

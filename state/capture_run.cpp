@@ -206,7 +206,7 @@ void CaptureRun::handleEngineError(const QString& text, quint64 run) {
     }
 }
 
-void CaptureRun::setInputSource(InputSource source) {
+void CaptureRun::setInputSource(const InputSource& source) {
     if (source == inputSource_) {
         return;
     }

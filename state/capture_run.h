@@ -55,7 +55,7 @@ public:
     bool isStarting() const { return isStarting_; }
     InputSource inputSource() const { return inputSource_; }
     // Refreshes the format text and, while running or starting, starts again on the new source.
-    void setInputSource(InputSource source);
+    void setInputSource(const InputSource& source);
     std::optional<QString> errorMessage() const { return errorMessage_; }
     void setErrorMessage(std::optional<QString> message);
 

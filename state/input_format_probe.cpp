@@ -17,12 +17,13 @@ InputFormatProbe::~InputFormatProbe() {
     relay_->detach();
 }
 
-void InputFormatProbe::refresh(InputSource source) {
+void InputFormatProbe::refresh(const InputSource& source) {
     const quint64 request = latestRequest_->fetch_add(1) + 1;
     const bool sourceChanged = lastSource_ != source;
     lastSource_ = source;
-    if (source == InputSource::systemAudio || !*query_) {
-        show(source == InputSource::systemAudio
+    // An application's streams are mixed into the system-audio format (48 kHz float stereo).
+    if (source.kind() != InputSource::Kind::microphone || !*query_) {
+        show(source.kind() != InputSource::Kind::microphone
                  ? std::optional(SystemAudioCapture::deliveredFormatInfo())
                  : std::nullopt);
         return;
@@ -57,6 +58,9 @@ void InputFormatProbe::show(const std::optional<AudioFormatInfo>& info) {
     std::optional<QString> description;
     if (info) {
         description = QString::fromStdString(info->displayDescription());
+        if (lastSource_ && lastSource_->kind() == InputSource::Kind::application) {
+            *description += QStringLiteral(" · ") + displayName(*lastSource_);
+        }
     }
     if (description != description_) {
         description_ = std::move(description);

@@ -17,7 +17,8 @@ namespace orvinta {
 class UiThreadRelay;
 
 // The one-line description of the input format: the fixed system-audio format, the default
-// input device's format, or the format a running source reports. The device is asked on a
+// input device's format, or the format a running source reports; for one application, followed
+// by " · " and its name. The device is asked on a
 // thread of its own, never on the UI thread, which a slow or silent sound server would freeze;
 // the newest request or report wins and every older answer still on its way is dropped.
 // Owned by AppState; lives on the UI thread.
@@ -32,9 +33,9 @@ public:
     explicit InputFormatProbe(Query query, QObject* parent = nullptr);
     ~InputFormatProbe() override;
 
-    // Describes the format of `source`: at once for system audio, once the device has answered
-    // for the microphone (with none meanwhile when the source changed).
-    void refresh(InputSource source);
+    // Describes the format of `source`: at once for system audio and an application, once the
+    // device has answered for the microphone (with none meanwhile when the source changed).
+    void refresh(const InputSource& source);
     // A running source's own report.
     void report(const AudioFormatInfo& info);
 

@@ -2,7 +2,9 @@ import QtQuick
 import QtQuick.Controls.Basic
 import Orvinta.Ui
 
-// The input source pop-up with the captured format under it. The format line always takes its
+// The input source pop-up with the captured format under it. The pop-up lists the microphone,
+// the system audio and, under a separator, each application playing now; while it is open the
+// list of applications is asked for again every two seconds. The format line always takes its
 // place (a transparent no-break space while no format is known), so nothing below it moves.
 Column {
     id: selector
@@ -21,7 +23,10 @@ Column {
         height: 30
         // Takes focus when clicked, so the arrow keys move the highlight of its open list.
         focusPolicy: Qt.ClickFocus
-        readonly property var options: selector.appState ? selector.appState.inputSourceOptions() : []
+        readonly property var fixedOptions: selector.appState ? selector.appState.inputSourceOptions() : []
+        readonly property var options: selector.appState
+                                       ? fixedOptions.concat(selector.appState.playingApplications)
+                                       : []
         model: options
         textRole: "displayName"
         valueRole: "rawValue"
@@ -70,12 +75,28 @@ Column {
             id: entry
             required property var modelData
             required property int index
-            width: combo.width
-            height: 30
+            readonly property bool isApplication: index >= combo.fixedOptions.length
+            // The first application entry carries the separator above it.
+            readonly property int separatorSpace: index === combo.fixedOptions.length ? 9 : 0
+            width: combo.width - 8
+            height: 30 + separatorSpace
+            topInset: separatorSpace
+            topPadding: verticalPadding + separatorSpace
             focusPolicy: Qt.NoFocus
             highlighted: combo.highlightedIndex === index
+            text: modelData.displayName
+            Accessible.name: isApplication ? "Application " + text : text
+            Rectangle {
+                visible: entry.separatorSpace > 0
+                x: 8
+                y: 4
+                width: entry.width - 16
+                height: 1
+                color: Theme.alpha(Theme.white, 0.18)
+            }
             contentItem: Text {
-                text: entry.modelData.displayName
+                text: entry.text
+                elide: Text.ElideRight
                 font.family: Theme.fontFamily
                 font.pixelSize: Theme.fontTitle
                 font.weight: combo.currentIndex === entry.index ? Font.Bold : Font.Normal
@@ -105,6 +126,18 @@ Column {
                 border.width: 1
             }
         }
+    }
+
+    Timer {
+        interval: 2000
+        repeat: true
+        triggeredOnStart: true
+        running: combo.popup.visible && selector.appState !== null
+        onTriggered: selector.appState.refreshPlayingApplications()
+    }
+    Component.onCompleted: {
+        if (appState)
+            appState.refreshPlayingApplications()
     }
 
     Text {

@@ -46,6 +46,11 @@ DashboardFixture::DashboardFixture(ScriptedCaptureSource::Options sourceOptions)
     openWindow();
 }
 
+DashboardFixture::DashboardFixture(std::unique_ptr<AppState> state)
+    : state_(std::move(state)), engine_(std::make_unique<QQmlEngine>()) {
+    openWindow();
+}
+
 DashboardFixture::~DashboardFixture() {
     if (state_->isRunning()) {
         state_->stop();

@@ -21,6 +21,8 @@ class DashboardFixture {
 public:
     // `signal` is what every scripted source plays; manual pacing delivers nothing by itself.
     explicit DashboardFixture(ScriptedCaptureSource::Options sourceOptions = manualSilence());
+    // A dashboard on a state of the caller's making (the real sources, say).
+    explicit DashboardFixture(std::unique_ptr<AppState> state);
     ~DashboardFixture();
 
     static ScriptedCaptureSource::Options manualSilence();
