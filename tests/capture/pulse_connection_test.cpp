@@ -6,7 +6,9 @@
 #include <fstream>
 #include <future>
 #include <string>
+#include <variant>
 
+#include "capture/audio_capture_error.h"
 #include "capture/microphone_capture.h"
 #include "capture/system_audio_capture.h"
 #include "tests/capture/capture_recorder.h"
@@ -31,6 +33,53 @@ protected:
     }
     PrivatePulseServer server;
 };
+
+// What a start did: started, a capture error of that kind, or the server's own error code.
+using Outcome = std::variant<std::monostate, AudioCaptureError::Kind, int>;
+
+Outcome startOutcome(AudioCaptureSource&& source) {
+    source.stop();  // stopping what never started does nothing
+    try {
+        source.start();
+    } catch (const AudioCaptureError& error) {
+        return error.kind();
+    } catch (const PulseError& error) {
+        return error.code();
+    }
+    return std::monostate{};
+}
+
+TEST(PulseSourcesStart, FailsWithTheErrorThatTellsTheUserWhatIsMissing) {
+    using Kind = AudioCaptureError::Kind;
+    struct Case {
+        const char* what;
+        PrivatePulseServer::Options options;
+        bool running;
+        bool refusing;
+        Outcome microphone;
+        Outcome system;
+    };
+    const Case cases[] = {
+        {"no devices", PrivatePulseServer::nothingAttached(), true, false,
+         Kind::noInputDeviceAvailable, Kind::noDisplayAvailable},
+        // PulseAudio falls back to the speakers' monitor: system audio, not a microphone.
+        {"only a monitor", PrivatePulseServer::onlyMonitor(), true, false,
+         Kind::noInputDeviceAvailable, std::monostate{}},
+        {"refused", {}, true, true, Kind::permissionDenied, Kind::permissionDenied},
+        {"no server", {}, false, false, PA_ERR_CONNECTIONREFUSED, Kind::streamSetupFailed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PrivatePulseServer server(c.options);
+        if (c.running) {
+            server.start();
+        }
+        c.refusing ? server.exportRefusingToEnvironment() : server.exportToEnvironment();
+        EXPECT_EQ(startOutcome(MicrophoneCapture()), c.microphone);
+        EXPECT_EQ(startOutcome(SystemAudioCapture()), c.system);
+        EXPECT_FALSE(MicrophoneCapture::currentInputFormatInfo());
+    }
+}
 
 TEST_F(PulseSources, HungServerNeverHoldsUpStopAndAStartGivesUp) {
     auto microphone = std::make_unique<EngineProbe>(std::make_shared<MicrophoneCapture>());
