@@ -404,7 +404,7 @@ std::optional<PulseRecordDevice> PulseConnection::device(PulseDeviceKind kind,
 pa_stream* PulseConnection::connectRecordStream(
     const std::string& sourceName, const char* streamName, const pa_sample_spec& sampleSpec,
     const pa_channel_map* channelMap, pa_stream_flags_t flags, pa_stream_notify_cb_t stateChanged,
-    pa_stream_request_cb_t readable, void* userdata, int& error) {
+    pa_stream_request_cb_t readable, void* userdata, int& error, std::uint32_t sinkInput) {
     pa_stream* stream = pa_stream_new(
         context_, streamName, &sampleSpec,
         channelMap != nullptr && pa_channel_map_valid(channelMap) ? channelMap : nullptr);
@@ -414,6 +414,9 @@ pa_stream* PulseConnection::connectRecordStream(
     }
     pa_stream_set_state_callback(stream, stateChanged, userdata);
     pa_stream_set_read_callback(stream, readable, userdata);
+    if (sinkInput != PA_INVALID_INDEX) {
+        pa_stream_set_monitor_stream(stream, sinkInput);
+    }
     pa_buffer_attr attributes;
     attributes.maxlength = static_cast<std::uint32_t>(-1);
     attributes.tlength = static_cast<std::uint32_t>(-1);
