@@ -1,8 +1,8 @@
 #include "capture/pulse_connection.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <string>
@@ -122,29 +122,21 @@ TEST_F(PulseSources, HungServerNeverHoldsUpStopAndAStartGivesUp) {
 
 struct Usage {
     long residentKiB = 0;
-    int descriptors = 0;
-    int threads = 0;
+    long descriptors = 0;
+    long threads = 0;
 };
-
-int entries(const char* directory) {
-    int count = 0;
-    if (DIR* dir = opendir(directory)) {
-        while (const dirent* entry = readdir(dir)) {
-            count += entry->d_name[0] != '.';
-        }
-        closedir(dir);
-    }
-    return count;
-}
 
 Usage usage() {
     Usage result;
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) {
+        if (line.starts_with("VmRSS:")) {
             result.residentKiB = std::stol(line.substr(6));
         }
     }
+    const auto entries = [](const char* directory) {
+        return std::distance(std::filesystem::directory_iterator(directory), {});
+    };
     result.descriptors = entries("/proc/self/fd");
     result.threads = entries("/proc/self/task");
     return result;
