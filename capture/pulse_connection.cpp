@@ -275,7 +275,11 @@ std::optional<PulseSourceDescription> PulseConnection::sourceByName(
     if (name.empty()) {
         return std::nullopt;
     }
-    auto found = device(PulseDeviceKind::source, name, timeout);
+    std::optional<PulseRecordDevice> found;
+    try {
+        found = device(PulseDeviceKind::source, name, timeout);
+    } catch (const PulseError&) {
+    }
     if (!found) {
         return std::nullopt;
     }
@@ -288,7 +292,11 @@ std::optional<PulseSinkDescription> PulseConnection::sinkByName(const std::strin
     if (name.empty()) {
         return std::nullopt;
     }
-    auto found = device(PulseDeviceKind::sink, name, timeout);
+    std::optional<PulseRecordDevice> found;
+    try {
+        found = device(PulseDeviceKind::sink, name, timeout);
+    } catch (const PulseError&) {
+    }
     if (!found) {
         return std::nullopt;
     }
@@ -397,7 +405,9 @@ std::optional<PulseRecordDevice> PulseConnection::device(PulseDeviceKind kind,
         answer->device = std::move(found);
         signal();
     });
-    waitUntil([&answer] { return answer->arrived; }, timeout);
+    if (!waitUntil([&answer] { return answer->arrived; }, timeout)) {
+        throw PulseError(PA_ERR_TIMEOUT);
+    }
     return answer->device;
 }
 

@@ -121,7 +121,8 @@ public:
     // `done` is dropped uncalled when the connection closes first.
     using DeviceCallback = std::function<void(std::optional<PulseRecordDevice>)>;
     void lookUpDevice(PulseDeviceKind kind, const std::string& name, DeviceCallback done);
-    // The same, blocking, for a thread other than the mainloop thread: nothing on timeout.
+    // The same, blocking, for a thread other than the mainloop thread. Throws PulseError
+    // (PA_ERR_TIMEOUT) when the server does not answer in time.
     std::optional<PulseRecordDevice> device(PulseDeviceKind kind, const std::string& name,
                                             std::chrono::milliseconds timeout);
 
