@@ -270,16 +270,22 @@ std::optional<PulseServerDefaults> PulseConnection::serverDefaults(
     return result.value;
 }
 
-std::optional<PulseSourceDescription> PulseConnection::sourceByName(
-    const std::string& name, std::chrono::milliseconds timeout) {
+std::optional<PulseRecordDevice> PulseConnection::namedDevice(PulseDeviceKind kind,
+                                                              const std::string& name,
+                                                              std::chrono::milliseconds timeout) {
     if (name.empty()) {
         return std::nullopt;
     }
-    std::optional<PulseRecordDevice> found;
     try {
-        found = device(PulseDeviceKind::source, name, timeout);
+        return device(kind, name, timeout);
     } catch (const PulseError&) {
+        return std::nullopt;
     }
+}
+
+std::optional<PulseSourceDescription> PulseConnection::sourceByName(
+    const std::string& name, std::chrono::milliseconds timeout) {
+    const auto found = namedDevice(PulseDeviceKind::source, name, timeout);
     if (!found) {
         return std::nullopt;
     }
@@ -289,14 +295,7 @@ std::optional<PulseSourceDescription> PulseConnection::sourceByName(
 
 std::optional<PulseSinkDescription> PulseConnection::sinkByName(const std::string& name,
                                                                 std::chrono::milliseconds timeout) {
-    if (name.empty()) {
-        return std::nullopt;
-    }
-    std::optional<PulseRecordDevice> found;
-    try {
-        found = device(PulseDeviceKind::sink, name, timeout);
-    } catch (const PulseError&) {
-    }
+    const auto found = namedDevice(PulseDeviceKind::sink, name, timeout);
     if (!found) {
         return std::nullopt;
     }

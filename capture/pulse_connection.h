@@ -176,6 +176,9 @@ private:
                             std::uint32_t index, void* userdata);
     bool waitForOperation(pa_operation* operation, std::chrono::milliseconds timeout);
     void askForDevice(DeviceRequest* request, const std::string& name);
+    // device() by name, with nothing for an empty name or no answer.
+    std::optional<PulseRecordDevice> namedDevice(PulseDeviceKind kind, const std::string& name,
+                                                 std::chrono::milliseconds timeout);
     void finish(DeviceRequest* request, std::optional<PulseRecordDevice> device);
 
     pa_threaded_mainloop* mainloop_ = nullptr;

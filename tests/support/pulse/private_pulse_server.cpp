@@ -70,6 +70,7 @@ pid_t spawn(std::vector<std::string> arguments, const std::vector<std::string>& 
     }
     const auto pointers = [](const std::vector<std::string>& texts) {
         std::vector<char*> result;
+        result.reserve(texts.size() + 1);
         for (const auto& text : texts) {
             result.push_back(const_cast<char*>(text.c_str()));
         }
