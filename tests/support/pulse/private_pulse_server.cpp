@@ -386,24 +386,22 @@ void PrivatePulseServer::playSine(const std::string& sinkName, int channels, uns
     }
     close(sockets[1]);
 
+    // A second holds a whole number of 1 kHz periods, so it repeats seamlessly.
+    const auto width = static_cast<std::size_t>(channels);
+    std::vector<float> second(rate * width);
+    for (std::size_t frame = 0; frame < rate; ++frame) {
+        const auto value = static_cast<float>(
+            peak * std::sin(2.0 * std::numbers::pi * 1000.0 * static_cast<double>(frame) / rate));
+        for (std::size_t c = 0; c < width; ++c) {
+            const bool sounds = onlyChannel < 0 || c == static_cast<std::size_t>(onlyChannel);
+            second[frame * width + c] = sounds ? value : 0.0f;
+        }
+    }
     player->writer = std::thread(
-        [socket = player->socket, stopping = &player->stopping, channels, rate, peak, onlyChannel] {
-            const auto width = static_cast<std::size_t>(channels);
-            std::vector<float> samples(1024 * width);
-            for (std::uint64_t frame = 0; !stopping->load();) {
-                for (std::size_t i = 0; i < samples.size(); ++frame, i += width) {
-                    // The phase restarts every second, so it never loses precision.
-                    const double t = static_cast<double>(frame % rate) / rate;
-                    const auto value =
-                        static_cast<float>(peak * std::sin(2.0 * std::numbers::pi * 1000.0 * t));
-                    for (std::size_t c = 0; c < width; ++c) {
-                        const bool sounds =
-                            onlyChannel < 0 || c == static_cast<std::size_t>(onlyChannel);
-                        samples[i + c] = sounds ? value : 0.0f;
-                    }
-                }
-                const char* bytes = reinterpret_cast<const char*>(samples.data());
-                for (std::size_t left = samples.size() * sizeof(float); left > 0;) {
+        [socket = player->socket, stopping = &player->stopping, second = std::move(second)] {
+            while (!stopping->load()) {
+                const char* bytes = reinterpret_cast<const char*>(second.data());
+                for (std::size_t left = second.size() * sizeof(float); left > 0;) {
                     const ssize_t sent = send(socket, bytes, left, MSG_NOSIGNAL);
                     if (sent < 0 && errno != EINTR) {
                         return;
