@@ -270,12 +270,22 @@ std::optional<PulseServerDefaults> PulseConnection::serverDefaults(
     return result.value;
 }
 
-std::optional<PulseSourceDescription> PulseConnection::sourceByName(
-    const std::string& name, std::chrono::milliseconds timeout) {
+std::optional<PulseRecordDevice> PulseConnection::namedDevice(PulseDeviceKind kind,
+                                                              const std::string& name,
+                                                              std::chrono::milliseconds timeout) {
     if (name.empty()) {
         return std::nullopt;
     }
-    auto found = device(PulseDeviceKind::source, name, timeout);
+    try {
+        return device(kind, name, timeout);
+    } catch (const PulseError&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<PulseSourceDescription> PulseConnection::sourceByName(
+    const std::string& name, std::chrono::milliseconds timeout) {
+    const auto found = namedDevice(PulseDeviceKind::source, name, timeout);
     if (!found) {
         return std::nullopt;
     }
@@ -285,10 +295,7 @@ std::optional<PulseSourceDescription> PulseConnection::sourceByName(
 
 std::optional<PulseSinkDescription> PulseConnection::sinkByName(const std::string& name,
                                                                 std::chrono::milliseconds timeout) {
-    if (name.empty()) {
-        return std::nullopt;
-    }
-    auto found = device(PulseDeviceKind::sink, name, timeout);
+    const auto found = namedDevice(PulseDeviceKind::sink, name, timeout);
     if (!found) {
         return std::nullopt;
     }
@@ -397,14 +404,16 @@ std::optional<PulseRecordDevice> PulseConnection::device(PulseDeviceKind kind,
         answer->device = std::move(found);
         signal();
     });
-    waitUntil([&answer] { return answer->arrived; }, timeout);
+    if (!waitUntil([&answer] { return answer->arrived; }, timeout)) {
+        throw PulseError(PA_ERR_TIMEOUT);
+    }
     return answer->device;
 }
 
 pa_stream* PulseConnection::connectRecordStream(
     const std::string& sourceName, const char* streamName, const pa_sample_spec& sampleSpec,
     const pa_channel_map* channelMap, pa_stream_flags_t flags, pa_stream_notify_cb_t stateChanged,
-    pa_stream_request_cb_t readable, void* userdata, int& error) {
+    pa_stream_request_cb_t readable, void* userdata, int& error, std::uint32_t sinkInput) {
     pa_stream* stream = pa_stream_new(
         context_, streamName, &sampleSpec,
         channelMap != nullptr && pa_channel_map_valid(channelMap) ? channelMap : nullptr);
@@ -414,6 +423,9 @@ pa_stream* PulseConnection::connectRecordStream(
     }
     pa_stream_set_state_callback(stream, stateChanged, userdata);
     pa_stream_set_read_callback(stream, readable, userdata);
+    if (sinkInput != PA_INVALID_INDEX) {
+        pa_stream_set_monitor_stream(stream, sinkInput);
+    }
     pa_buffer_attr attributes;
     attributes.maxlength = static_cast<std::uint32_t>(-1);
     attributes.tlength = static_cast<std::uint32_t>(-1);

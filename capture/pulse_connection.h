@@ -121,20 +121,23 @@ public:
     // `done` is dropped uncalled when the connection closes first.
     using DeviceCallback = std::function<void(std::optional<PulseRecordDevice>)>;
     void lookUpDevice(PulseDeviceKind kind, const std::string& name, DeviceCallback done);
-    // The same, blocking, for a thread other than the mainloop thread: nothing on timeout.
+    // The same, blocking, for a thread other than the mainloop thread. Throws PulseError
+    // (PA_ERR_TIMEOUT) when the server does not answer in time.
     std::optional<PulseRecordDevice> device(PulseDeviceKind kind, const std::string& name,
                                             std::chrono::milliseconds timeout);
 
     // With the lock held: a new record stream on `sourceName` in `sampleSpec`, with 20 ms
     // fragments, connected with PA_STREAM_DONT_MOVE (when its device goes away it fails instead
     // of being moved to whatever the server picks, which could be a microphone) plus `flags`.
-    // Returns nothing with `error` set when the server refuses it. The stream is connecting:
-    // wait with waitForStreamReady, release with releaseStream.
+    // With `sinkInput`, the stream records that one playback stream alone (on the monitor of the
+    // sink it plays to). Returns nothing with `error` set when the server refuses it. The stream
+    // is connecting: wait with waitForStreamReady, release with releaseStream.
     pa_stream* connectRecordStream(const std::string& sourceName, const char* streamName,
                                    const pa_sample_spec& sampleSpec,
                                    const pa_channel_map* channelMap, pa_stream_flags_t flags,
                                    pa_stream_notify_cb_t stateChanged,
-                                   pa_stream_request_cb_t readable, void* userdata, int& error);
+                                   pa_stream_request_cb_t readable, void* userdata, int& error,
+                                   std::uint32_t sinkInput = PA_INVALID_INDEX);
     // With the lock held: detaches the callbacks, disconnects and unreferences; sets it null.
     // Sends the disconnect and returns at once, whether or not the server answers.
     static void releaseStream(pa_stream*& stream);
@@ -173,6 +176,9 @@ private:
                             std::uint32_t index, void* userdata);
     bool waitForOperation(pa_operation* operation, std::chrono::milliseconds timeout);
     void askForDevice(DeviceRequest* request, const std::string& name);
+    // device() by name, with nothing for an empty name or no answer.
+    std::optional<PulseRecordDevice> namedDevice(PulseDeviceKind kind, const std::string& name,
+                                                 std::chrono::milliseconds timeout);
     void finish(DeviceRequest* request, std::optional<PulseRecordDevice> device);
 
     pa_threaded_mainloop* mainloop_ = nullptr;

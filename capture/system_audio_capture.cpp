@@ -120,8 +120,13 @@ struct SystemAudioCapture::Impl {
 void SystemAudioCapture::Impl::start() {
     teardown();
 
+    // The default sink is what the computer plays to: with the connection, the counterpart of
+    // listing the shareable content.
+    std::optional<PulseRecordDevice> sink;
     try {
         connection = std::make_unique<PulseConnection>(kPulseClientName, kPulseConnectTimeout);
+        PulseConnection::Lock lock(*connection);
+        sink = connection->device(PulseDeviceKind::sink, {}, kPulseQueryTimeout);
     } catch (const PulseError& error) {
         if (error.code() == PA_ERR_ACCESS) {
             printLogLine(
@@ -134,9 +139,7 @@ void SystemAudioCapture::Impl::start() {
         // Its text names the server and how to start it.
         throw AudioCaptureError::streamSetupFailed(error.what());
     }
-
     PulseConnection::Lock lock(*connection);
-    const auto sink = connection->device(PulseDeviceKind::sink, {}, kPulseQueryTimeout);
     if (!sink) {
         printLogLine("[Tessaro] SystemAudioCapture: no displays available from SCShareableContent");
         throw AudioCaptureError::noDisplayAvailable();

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <exception>
 #include <string>
 #include <vector>
 
@@ -39,21 +38,11 @@ TEST(AudioCaptureError, EveryMessageTheWindowShowsIsTrueOnLinux) {
     }
 }
 
-TEST(AudioCaptureError, TextualErrorsCarryTheirTextThroughRethrow) {
-    std::exception_ptr stored;
-    try {
-        throw AudioCaptureError::streamSetupFailed("Connection refused");
-    } catch (...) {
-        stored = std::current_exception();
-    }
-    try {
-        std::rethrow_exception(stored);
-    } catch (const AudioCaptureError& error) {
-        EXPECT_EQ(error.kind(), AudioCaptureError::Kind::streamSetupFailed);
-        EXPECT_EQ(error.text(), "Connection refused");
-        EXPECT_STREQ(error.what(), error.errorDescription().c_str());
-        EXPECT_TRUE(error.errorDescription().ends_with(": Connection refused"));
-    }
+TEST(AudioCaptureError, TextualErrorsCarryTheirText) {
+    const auto error = AudioCaptureError::streamSetupFailed("Connection refused");
+    EXPECT_EQ(error.text(), "Connection refused");
+    EXPECT_STREQ(error.what(), error.errorDescription().c_str());
+    EXPECT_TRUE(error.errorDescription().ends_with(": Connection refused"));
     EXPECT_EQ(AudioCaptureError::noAudioDelivered("quiet").errorDescription(), "quiet");
 }
 

@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <optional>
 
 #include "capture/audio_capture_error.h"
-#include "capture/pulse_connection.h"
 #include "tests/capture/capture_recorder.h"
 #include "tests/support/pulse/private_pulse_server.h"
 
@@ -16,17 +14,6 @@ namespace {
 using testing::EngineProbe;
 using testing::PrivatePulseServer;
 using testing::sineLoudness;
-
-// The kind of the capture error a start throws; nothing for success or any other error.
-std::optional<AudioCaptureError::Kind> startFailure(AudioCaptureSource& source) {
-    try {
-        source.start();
-    } catch (const AudioCaptureError& error) {
-        return error.kind();
-    } catch (...) {
-    }
-    return std::nullopt;
-}
 
 PrivatePulseServer::Options microphone(int channels, unsigned rate, const char* format,
                                        const char* map = "") {
@@ -141,34 +128,6 @@ TEST(MicrophoneCapture, LostOrSilentMicrophoneIsReportedNeverReplacedByAMonitor)
         std::rethrow_exception(probe.errors()[0]);
     } catch (const AudioCaptureError& error) {
         EXPECT_EQ(error.kind(), AudioCaptureError::Kind::noAudioDelivered);
-    }
-}
-
-TEST(MicrophoneCapture, StartFailsWithoutAnInputDeviceAServerOrPermission) {
-    const auto fails = [](const PrivatePulseServer::Options& options, bool refusing) {
-        PrivatePulseServer server(options);
-        server.start();
-        refusing ? server.exportRefusingToEnvironment() : server.exportToEnvironment();
-        MicrophoneCapture capture;
-        EXPECT_FALSE(MicrophoneCapture::currentInputFormatInfo());
-        return startFailure(capture);
-    };
-    EXPECT_EQ(fails(PrivatePulseServer::nothingAttached(), false),
-              AudioCaptureError::Kind::noInputDeviceAvailable);
-    // PulseAudio falls back to the speakers' monitor: system audio, not a microphone.
-    EXPECT_EQ(fails(PrivatePulseServer::onlyMonitor(), false),
-              AudioCaptureError::Kind::noInputDeviceAvailable);
-    EXPECT_EQ(fails({}, true), AudioCaptureError::Kind::permissionDenied);
-
-    PrivatePulseServer server;  // never started
-    server.exportToEnvironment();
-    MicrophoneCapture capture;
-    capture.stop();  // stopping what never started does nothing
-    try {
-        capture.start();
-        ADD_FAILURE() << "started without a server";
-    } catch (const PulseError& error) {
-        EXPECT_EQ(error.code(), PA_ERR_CONNECTIONREFUSED);
     }
 }
 

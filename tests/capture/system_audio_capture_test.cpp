@@ -2,10 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
-#include <sstream>
-#include <string>
-
 #include "capture/audio_capture_error.h"
 #include "tests/capture/capture_recorder.h"
 #include "tests/support/pulse/private_pulse_server.h"
@@ -16,38 +12,6 @@ namespace {
 using testing::EngineProbe;
 using testing::PrivatePulseServer;
 using testing::sineLoudness;
-
-// How many streams record the named source, as the server lists them.
-int recordersOf(const PrivatePulseServer& server, const std::string& sourceName) {
-    const auto column = [](const std::string& line, int index) {
-        std::istringstream fields(line);
-        std::string field;
-        for (int i = 0; i <= index; ++i) {
-            fields >> field;
-        }
-        return field;
-    };
-    std::string number;
-    std::istringstream sources(server.pactl({"list", "short", "sources"}));
-    for (std::string line; std::getline(sources, line);) {
-        number = column(line, 1) == sourceName ? column(line, 0) : number;
-    }
-    int count = 0;
-    std::istringstream outputs(server.pactl({"list", "short", "source-outputs"}));
-    for (std::string line; std::getline(outputs, line);) {
-        count += !number.empty() && column(line, 1) == number;
-    }
-    return count;
-}
-
-std::optional<AudioCaptureError::Kind> startFailure(SystemAudioCapture& capture) {
-    try {
-        capture.start();
-    } catch (const AudioCaptureError& error) {
-        return error.kind();
-    }
-    return std::nullopt;
-}
 
 TEST(SystemAudioCapture, SpeakersSineReadsItsKnownLoudness) {
     PrivatePulseServer server;
@@ -78,8 +42,6 @@ TEST(SystemAudioCapture, FollowsTheOutputWhenTheUserSwitchesTheDefaultSink) {
     // The server moves the playing sine to the new default sink, as a desktop does; the speakers
     // fall silent, so the sine is heard a second later only if capture moved along.
     server.pactl({"set-default-sink", "headphones"});
-    EXPECT_TRUE(
-        testing::eventually([&] { return recordersOf(server, "headphones.monitor") == 1; }));
     ASSERT_TRUE(probe.passes(30));
     EXPECT_TRUE(probe.reads(sineLoudness(0.1, 2)));
     EXPECT_TRUE(probe.errors().empty());
@@ -100,28 +62,6 @@ TEST(SystemAudioCapture, LosingTheOnlySinkIsAnErrorNeverTheMicrophone) {
     // Nothing played into the speakers; the microphone's sine never reached us.
     EXPECT_EQ(probe.loudestMomentaryLUFS(), -HUGE_VAL);
     EXPECT_EQ(probe.errors().size(), 1u);
-}
-
-TEST(SystemAudioCapture, StartFailuresMapToTheirErrors) {
-    {
-        PrivatePulseServer server(PrivatePulseServer::nothingAttached());
-        server.start();
-        server.exportToEnvironment();
-        SystemAudioCapture capture;
-        EXPECT_EQ(startFailure(capture), AudioCaptureError::Kind::noDisplayAvailable);
-    }
-    {
-        PrivatePulseServer server;
-        server.start();
-        server.exportRefusingToEnvironment();
-        SystemAudioCapture capture;
-        EXPECT_EQ(startFailure(capture), AudioCaptureError::Kind::permissionDenied);
-    }
-    PrivatePulseServer server;  // never started
-    server.exportToEnvironment();
-    SystemAudioCapture capture;
-    capture.stop();  // stopping what never started does nothing
-    EXPECT_EQ(startFailure(capture), AudioCaptureError::Kind::streamSetupFailed);
 }
 
 TEST(SystemAudioCapture, WatchdogReportsASilentStreamOfTheLatestStart) {

@@ -21,13 +21,6 @@ Clock::time_point at(double seconds) {
 
 TEST(SystemAudioTimingDiagnostics, GapLineFlagsSkippedAudioAndLateDeliveryOnly) {
     SystemAudioTimingDiagnostics diagnostics;
-    // 1024-frame buffers arriving exactly as fast as they play: no line.
-    const double length = 1024.0 / 48000.0;
-    for (int i = 0; i < 50; ++i) {
-        EXPECT_FALSE(
-            diagnostics.recordBuffer(i * length, length, at(10 + i * length), i + 1, i).gapLine);
-    }
-    diagnostics.reset();
     diagnostics.recordBuffer(0.0, 0.020, at(1.000), 1, 1);
     struct Step {
         double pts;
@@ -42,9 +35,10 @@ TEST(SystemAudioTimingDiagnostics, GapLineFlagsSkippedAudioAndLateDeliveryOnly) 
         {0.046, 0.020, 1.076, "gap 0.0ms, wall-clock delivery gap 50.0ms (delivery running 30.0ms"},
         {0.066, 0.020, 1.077, nullptr},  // a burst that catches up is not late
         {0.086, 0.020, 1.101, nullptr},  // 4 ms of jitter
-        // No duration: nothing checked, and the previous end (0.106) stays.
+        {0.106, 0.020, 1.121, nullptr},  // exactly as fast as it plays
+        // No duration: nothing checked, and the previous end (0.126) stays.
         {0.500, std::nullopt, 1.5, nullptr},
-        {0.500, 0.020, 1.52, "gap 394.0ms"},
+        {0.500, 0.020, 1.52, "gap 374.0ms"},
     };
     for (const auto& step : steps) {
         const auto line =
@@ -86,29 +80,18 @@ TEST(SystemAudioTimingDiagnostics, DriftLineComesWithTheFirstBufferAndThenEveryF
 TEST(WatchdogVerdict, NoBuffersNoConversionAndConvertedBuffersAreToldApart) {
     using Outcome = WatchdogVerdict::Outcome;
     for (const auto subject : {WatchdogSubject::microphone, WatchdogSubject::systemAudio}) {
-        const auto none = watchdogVerdict(subject, 0, 0, std::nullopt);
-        EXPECT_EQ(none.outcome, Outcome::noBuffers);
-        EXPECT_TRUE(none.isError && none.errorText);
-
+        EXPECT_EQ(watchdogVerdict(subject, 0, 0, std::nullopt).outcome, Outcome::noBuffers);
         const auto failing = watchdogVerdict(subject, 42, 0, std::string("numSamples == 0"));
         EXPECT_EQ(failing.outcome, Outcome::noneConverted);
         EXPECT_THAT(failing.line, HasSubstr("received 42 buffers, 0 converted OK"));
         EXPECT_THAT(failing.errorText.value_or(""), HasSubstr("(reason: numSamples == 0)"));
-        EXPECT_THAT(watchdogVerdict(subject, 3, 0, std::nullopt).errorText.value_or(""),
-                    HasSubstr("(reason: unknown)"));
-
         const auto fine = watchdogVerdict(subject, 150, 149, std::string("numSamples == 0"));
         EXPECT_EQ(fine.outcome, Outcome::ok);
         EXPECT_THAT(fine.line, HasSubstr("149/150"));
         EXPECT_FALSE(fine.isError || fine.errorText);
     }
-}
-
-TEST(FirstBufferFormat, RateIsWrittenWithItsShortestDigitsAndAPoint) {
     EXPECT_EQ(shortestDecimal(48000.0), "48000.0");
     EXPECT_EQ(shortestDecimal(22050.5), "22050.5");
-    EXPECT_THAT(firstBufferFormatLine(44100.0, 1, false), HasSubstr(" 44100.0 Hz, 1 ch"));
-    EXPECT_THAT(firstBufferFormatJournalMessage(48000.0, 2, true), HasSubstr(" 48000.000000 Hz"));
 }
 
 }  // namespace

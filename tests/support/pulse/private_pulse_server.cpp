@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <numbers>
@@ -69,6 +70,7 @@ pid_t spawn(std::vector<std::string> arguments, const std::vector<std::string>& 
     }
     const auto pointers = [](const std::vector<std::string>& texts) {
         std::vector<char*> result;
+        result.reserve(texts.size() + 1);
         for (const auto& text : texts) {
             result.push_back(const_cast<char*>(text.c_str()));
         }
@@ -142,9 +144,8 @@ struct PrivatePulseServer::Player {
 };
 
 PrivatePulseServer::Options PrivatePulseServer::nothingAttached() {
-    Options options;
+    Options options = onlyMonitor();
     options.withSpeakers = false;
-    options.microphone = Microphone::none;
     return options;
 }
 
@@ -338,15 +339,12 @@ std::string PrivatePulseServer::pactl(const std::vector<std::string>& arguments)
     }
     close(out[1]);
     std::string output;
+    FILE* stream = fdopen(out[0], "r");
     char buffer[4096];
-    for (ssize_t n = 0; (n = read(out[0], buffer, sizeof(buffer))) != 0;) {
-        if (n > 0) {
-            output.append(buffer, static_cast<std::size_t>(n));
-        } else if (errno != EINTR) {
-            break;
-        }
+    for (std::size_t n = 0; (n = std::fread(buffer, 1, sizeof(buffer), stream)) > 0;) {
+        output.append(buffer, n);
     }
-    close(out[0]);
+    std::fclose(stream);
     const int status = waitForExit(pid);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         throw std::runtime_error("pactl " + arguments.front() + " failed: " + output);
