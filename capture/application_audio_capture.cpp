@@ -12,8 +12,9 @@
 
 #include "capture/application_stream_mixer.h"
 #include "capture/audio_capture_error.h"
-#include "capture/pulse_connection.h"
 #include "capture/console_log.h"
+#include "capture/pulse_connection.h"
+#include "measurement/loudness_analyzer.h"
 
 // One application's sound is the sum of its sink inputs. For each one we record a monitor stream
 // (pa_stream_set_monitor_stream): the server hands it that input's audio, after the input's own
@@ -40,17 +41,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kConnectTimeout = 3s;
-constexpr auto kQueryTimeout = 2s;
-constexpr auto kStreamTimeout = 5s;
-constexpr pa_usec_t kFragmentUsec = 20'000;
 constexpr int kChannelCount = 2;
 // Streams of one input that fail one after another without delivering before we stop following
 // that input.
 constexpr int kMaxConsecutiveStreamFailures = 3;
-constexpr const char* kClientName = "Orvinta";
 
-constexpr pa_sample_spec kRecordSpec{PA_SAMPLE_FLOAT32LE, 48000, kChannelCount};
+constexpr pa_sample_spec kRecordSpec{
+    PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(LoudnessAnalyzer::sampleRate), kChannelCount};
 
 // application.name, else the process binary; empty for a stream that names neither.
 std::string applicationIdOf(const pa_proplist* properties) {
@@ -151,7 +148,7 @@ struct ApplicationAudioCapture::Impl {
 void ApplicationAudioCapture::Impl::start() {
     teardown();
     try {
-        connection = std::make_unique<PulseConnection>(kClientName, kConnectTimeout);
+        connection = std::make_unique<PulseConnection>(kPulseClientName, kPulseConnectTimeout);
     } catch (const PulseError& error) {
         printLogLine("[Tessaro] ApplicationAudioCapture: startCapture failed: " +
                      error.serverText());
@@ -176,9 +173,9 @@ void ApplicationAudioCapture::Impl::start() {
     }
     pa_operation* listing =
         pa_context_get_sink_input_info_list(connection->context(), &Impl::sinkInputListed, this);
-    const bool listed = finishOperation(*connection, listing, kQueryTimeout);
+    const bool listed = finishOperation(*connection, listing, kPulseQueryTimeout);
     const bool settled =
-        listed && connection->waitUntil([this] { return everyFeedSettled(); }, kStreamTimeout);
+        listed && connection->waitUntil([this] { return everyFeedSettled(); }, kPulseStreamTimeout);
     const auto ready = std::find_if(feeds.begin(), feeds.end(), [](const auto& feed) {
         return pa_stream_get_state(feed->stream) == PA_STREAM_READY;
     });
@@ -284,7 +281,8 @@ void ApplicationAudioCapture::Impl::join(std::uint32_t sinkInput, std::uint32_t 
     attributes.tlength = static_cast<std::uint32_t>(-1);
     attributes.prebuf = static_cast<std::uint32_t>(-1);
     attributes.minreq = static_cast<std::uint32_t>(-1);
-    attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &kRecordSpec));
+    attributes.fragsize =
+        static_cast<std::uint32_t>(pa_usec_to_bytes(kPulseFragmentUsec, &kRecordSpec));
     const auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY);
     if (pa_stream_set_monitor_stream(s, sinkInput) < 0 ||
@@ -440,7 +438,7 @@ ApplicationAudioCapture::~ApplicationAudioCapture() = default;
 std::vector<PlayingApplication> ApplicationAudioCapture::playingApplications() {
     std::unique_ptr<PulseConnection> connection;
     try {
-        connection = std::make_unique<PulseConnection>(kClientName, kConnectTimeout);
+        connection = std::make_unique<PulseConnection>(kPulseClientName, kPulseConnectTimeout);
     } catch (const PulseError&) {
         return {};
     }
@@ -465,7 +463,7 @@ std::vector<PlayingApplication> ApplicationAudioCapture::playingApplications() {
                 }
             },
             &listing);
-        if (!finishOperation(*connection, operation, kQueryTimeout)) {
+        if (!finishOperation(*connection, operation, kPulseQueryTimeout)) {
             return {};
         }
     }

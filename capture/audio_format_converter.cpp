@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "capture/console_log.h"
+#include "measurement/loudness_analyzer.h"
 
 // Conversion happens in three steps, all on the owning source's delivery thread:
 //
@@ -32,11 +33,14 @@ namespace orvinta {
 
 namespace {
 
-constexpr double kOutputSampleRate = 48000.0;
+constexpr double kOutputSampleRate = LoudnessAnalyzer::sampleRate;
 // More channels than any sound server delivers in one stream; protects the scratch sizes.
 constexpr int kMaxChannelCount = 64;
 constexpr int kMaxResampleRounds = 64;
 constexpr std::size_t kCapacityMarginFrames = 64;
+// A delivered buffer holds milliseconds of audio; one that would become more than ten seconds
+// at 48 kHz (a 1 Hz rate, a corrupt frame count) is refused instead of allocated.
+constexpr double kMaxOutputFramesPerBuffer = 10.0 * 48000.0;
 
 const char* sampleTypeName(SampleType type) {
     switch (type) {
@@ -307,9 +311,11 @@ std::optional<ChannelBuffers> AudioFormatConverter::Impl::passThrough(std::size_
 std::optional<ChannelBuffers> AudioFormatConverter::Impl::resample(std::size_t frames) {
     const double inputRate = std::max(lastInputFormat->sampleRate, 1.0);
     const double ratio = kOutputSampleRate / inputRate;
-    std::size_t capacity =
-        static_cast<std::size_t>(static_cast<std::uint32_t>(ratio * static_cast<double>(frames))) +
-        kCapacityMarginFrames;
+    const double expectedFrames = ratio * static_cast<double>(frames);
+    if (!(expectedFrames <= kMaxOutputFramesPerBuffer)) {
+        return std::nullopt;
+    }
+    std::size_t capacity = static_cast<std::size_t>(expectedFrames) + kCapacityMarginFrames;
 
     ChannelBuffers result(outputPlanes.size());
     for (auto& channel : result) {

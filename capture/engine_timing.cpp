@@ -63,4 +63,16 @@ std::string throughputLine(const ThroughputWindow& window, double elapsedMs) {
            formatBufferRate(n, elapsedMs) + figures;
 }
 
+std::string stageBreakdownLine(const LoudnessAnalyzer::StageBreakdown& t) {
+    char line[512];
+    std::snprintf(line, sizeof line,
+                  "[Tessaro] stage breakdown (ms, avg/max per process() call): "
+                  "truePeak=%.2f/%.2f kWeight=%.2f/%.2f ringWrite=%.2f/%.2f "
+                  "hopEval[only calls where a hop fired, %lld/%lld]=%.2f/%.2f",
+                  t.avgTruePeakMs, t.maxTruePeakMs, t.avgKWeightMs, t.maxKWeightMs,
+                  t.avgRingWriteMs, t.maxRingWriteMs, static_cast<long long>(t.hopEvalCallCount),
+                  static_cast<long long>(t.callCount), t.avgHopEvalMs, t.maxHopEvalMs);
+    return line;
+}
+
 }  // namespace orvinta::engine_timing

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "measurement/loudness_analyzer.h"
+
 namespace orvinta {
 
 // The time arithmetic of the loudness engine, kept apart from its threads and clocks so that
@@ -12,7 +14,7 @@ namespace engine_timing {
 
 using TimePoint = std::chrono::steady_clock::time_point;
 
-inline constexpr double sampleRate = 48000.0;
+inline constexpr double sampleRate = LoudnessAnalyzer::sampleRate;
 inline constexpr std::chrono::milliseconds minEmitInterval{33};
 inline constexpr std::chrono::seconds throughputLogInterval{2};
 inline constexpr double stallThresholdMs = 90.0;
@@ -59,6 +61,9 @@ struct ThroughputWindow {
 // "[Tessaro] throughput: ..." for a window that lasted `elapsedMs`. Averages are per buffer;
 // silence buffers count in the buffers and process times but add no queue delay.
 std::string throughputLine(const ThroughputWindow& window, double elapsedMs);
+
+// "[Tessaro] stage breakdown ..." for the analyzer's stage timing of one report period.
+std::string stageBreakdownLine(const LoudnessAnalyzer::StageBreakdown& times);
 
 }  // namespace engine_timing
 }  // namespace orvinta

@@ -1,13 +1,10 @@
 #include "capture/loudness_engine.h"
 
 #include <algorithm>
-#include <asio/executor_work_guard.hpp>
-#include <asio/io_context.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <future>
 #include <limits>
 #include <stdexcept>
@@ -17,6 +14,7 @@
 
 #include "capture/console_log.h"
 #include "capture/engine_timing.h"
+#include "capture/processing_queue.h"
 #include "measurement/loudness_analyzer.h"
 
 namespace orvinta {
@@ -37,42 +35,6 @@ std::string describe(const std::exception_ptr& error) {
     } catch (...) {
         return "an unknown error";
     }
-}
-
-// The serial processing queue: one io_context run by one thread. The thread holds its own
-// reference, so the io_context outlives the engine when the engine's last reference is dropped
-// by a block running on the queue itself.
-struct ProcessingQueue {
-    asio::io_context io{1};
-    asio::executor_work_guard<asio::io_context::executor_type> workGuard{io.get_executor()};
-
-    static void run(const std::shared_ptr<ProcessingQueue>& queue) {
-        for (;;) {
-            try {
-                queue->io.run();
-                return;
-            } catch (const std::exception& e) {
-                // An owner's callback threw; keep the queue alive for the next block.
-                printLogLine(std::string("[Tessaro] LoudnessEngine: a processing block failed: ") +
-                             e.what());
-            } catch (...) {
-                printLogLine("[Tessaro] LoudnessEngine: a processing block failed");
-            }
-        }
-    }
-};
-
-// The analyzer's stage timing, one line every 2 s.
-void printStageBreakdown(const LoudnessAnalyzer::StageBreakdown& t) {
-    char line[512];
-    std::snprintf(line, sizeof line,
-                  "[Tessaro] stage breakdown (ms, avg/max per process() call): "
-                  "truePeak=%.2f/%.2f kWeight=%.2f/%.2f ringWrite=%.2f/%.2f "
-                  "hopEval[only calls where a hop fired, %lld/%lld]=%.2f/%.2f",
-                  t.avgTruePeakMs, t.maxTruePeakMs, t.avgKWeightMs, t.maxKWeightMs,
-                  t.avgRingWriteMs, t.maxRingWriteMs, static_cast<long long>(t.hopEvalCallCount),
-                  static_cast<long long>(t.callCount), t.avgHopEvalMs, t.maxHopEvalMs);
-    printLogLine(line);
 }
 
 }  // namespace
@@ -172,7 +134,9 @@ void LoudnessEngine::Impl::configure(int channelCount,
     analyzer = positions.size() == static_cast<std::size_t>(channelCount)
                    ? std::make_unique<LoudnessAnalyzer>(std::span(positions))
                    : std::make_unique<LoudnessAnalyzer>(channelCount);
-    analyzer->onStageBreakdown = printStageBreakdown;
+    analyzer->onStageBreakdown = [](const LoudnessAnalyzer::StageBreakdown& times) {
+        printLogLine(timing::stageBreakdownLine(times));
+    };
     sourceChannelCount = channelCount;
     truePeakSincePublished.clear();
     const TimePoint t = now();

@@ -33,41 +33,6 @@ struct DefaultsResult {
 
 }  // namespace
 
-namespace {
-
-std::string describePulseError(int code) {
-    const std::string server = std::string(" (") + pa_strerror(code) + ")";
-    switch (code) {
-        case PA_ERR_ACCESS:
-            return "The sound server (PulseAudio or PipeWire) refused this application" + server +
-                   ". Make sure it runs in your own user session, then press Start again.";
-        case PA_ERR_CONNECTIONREFUSED:
-        case PA_ERR_INVALIDSERVER:
-            return "No sound server is running" + server +
-                   ". Start PipeWire (systemctl --user start pipewire-pulse) or PulseAudio "
-                   "(pulseaudio --start), then press Start again.";
-        case PA_ERR_CONNECTIONTERMINATED:
-        case PA_ERR_TIMEOUT:
-            return "The sound server (PulseAudio or PipeWire) stopped answering" + server +
-                   ". Restart it (systemctl --user restart pipewire-pulse, or pulseaudio -k), "
-                   "then press Start again.";
-        default:
-            return "The sound server (PulseAudio or PipeWire) reported an error" + server +
-                   ". Press Start again; if it keeps failing, restart the sound server.";
-    }
-}
-
-}  // namespace
-
-PulseError::PulseError(int code) : PulseError(code, describePulseError(code)) {}
-
-PulseError::PulseError(int code, const std::string& description)
-    : std::runtime_error(description), code_(code) {}
-
-std::string PulseError::serverText() const {
-    return pa_strerror(code_);
-}
-
 PulseConnection::PulseConnection(const char* clientName, std::chrono::milliseconds timeout) {
     mainloop_ = pa_threaded_mainloop_new();
     if (mainloop_ == nullptr) {
@@ -479,49 +444,6 @@ void PulseConnection::cancelTimer(pa_time_event*& timer) {
     }
 }
 
-std::vector<ChannelPosition> channelPositionsFor(const pa_channel_map& channelMap) {
-    std::vector<ChannelPosition> positions;
-    positions.reserve(channelMap.channels);
-    for (unsigned c = 0; c < channelMap.channels; ++c) {
-        switch (channelMap.map[c]) {
-            case PA_CHANNEL_POSITION_LFE:
-                positions.push_back(ChannelPosition::lfe);
-                break;
-            case PA_CHANNEL_POSITION_REAR_LEFT:
-            case PA_CHANNEL_POSITION_SIDE_LEFT:
-                positions.push_back(ChannelPosition::surroundLeft);
-                break;
-            case PA_CHANNEL_POSITION_REAR_RIGHT:
-            case PA_CHANNEL_POSITION_SIDE_RIGHT:
-                positions.push_back(ChannelPosition::surroundRight);
-                break;
-            default:
-                positions.push_back(ChannelPosition::other);
-                break;
-        }
-    }
-    return positions;
-}
-
-std::optional<SampleType> sampleTypeFor(pa_sample_format_t format) {
-    switch (format) {
-        case PA_SAMPLE_U8:
-            return SampleType::unsigned8;
-        case PA_SAMPLE_S16LE:
-            return SampleType::signed16;
-        case PA_SAMPLE_S24LE:
-            return SampleType::signed24Packed;
-        case PA_SAMPLE_S24_32LE:
-            return SampleType::signed24In32;
-        case PA_SAMPLE_S32LE:
-            return SampleType::signed32;
-        case PA_SAMPLE_FLOAT32LE:
-            return SampleType::float32;
-        default:
-            return std::nullopt;
-    }
-}
-
 int PulseConnection::waitForStreamReady(pa_stream* stream, std::chrono::milliseconds timeout) {
     const bool answered = waitUntil(
         [stream] {
@@ -533,40 +455,6 @@ int PulseConnection::waitForStreamReady(pa_stream* stream, std::chrono::millisec
         return PA_ERR_TIMEOUT;
     }
     return pa_stream_get_state(stream) == PA_STREAM_READY ? PA_OK : pa_context_errno(context_);
-}
-
-AudioFormatInfo formatInfoFor(const pa_sample_spec& sampleSpec) {
-    AudioFormatInfo info;
-    info.sampleRate = static_cast<double>(sampleSpec.rate);
-    info.channelCount = sampleSpec.channels;
-    switch (sampleSpec.format) {
-        case PA_SAMPLE_U8:
-            info.bitDepth = 8;
-            break;
-        case PA_SAMPLE_S16LE:
-        case PA_SAMPLE_S16BE:
-            info.bitDepth = 16;
-            break;
-        case PA_SAMPLE_S24LE:
-        case PA_SAMPLE_S24BE:
-        case PA_SAMPLE_S24_32LE:
-        case PA_SAMPLE_S24_32BE:
-            info.bitDepth = 24;
-            break;
-        case PA_SAMPLE_S32LE:
-        case PA_SAMPLE_S32BE:
-            info.bitDepth = 32;
-            break;
-        case PA_SAMPLE_FLOAT32LE:
-        case PA_SAMPLE_FLOAT32BE:
-            info.bitDepth = 32;
-            info.isFloatingPoint = true;
-            break;
-        default:
-            // A-law and mu-law carry no linear bit depth.
-            break;
-    }
-    return info;
 }
 
 }  // namespace orvinta

@@ -14,6 +14,8 @@
 
 #include "capture/audio_format_converter.h"
 #include "capture/audio_format_info.h"
+#include "capture/pulse_error.h"
+#include "capture/pulse_format.h"
 #include "measurement/channel_position.h"
 
 namespace orvinta {
@@ -27,22 +29,6 @@ inline constexpr std::chrono::milliseconds kPulseStreamTimeout{5000};
 inline constexpr pa_usec_t kPulseFragmentUsec = 20'000;
 // A started source that has delivered nothing after this long is reported as broken.
 inline constexpr pa_usec_t kPulseStartWatchdogUsec = 3'000'000;
-
-// An error the sound server reported, with its code (a PA_ERR_* value). what() is a sentence
-// the user can read: what went wrong with PulseAudio or PipeWire and what to do about it, with
-// the server's own text (pa_strerror) in parentheses.
-class PulseError : public std::runtime_error {
-public:
-    explicit PulseError(int code);
-    PulseError(int code, const std::string& description);
-
-    int code() const { return code_; }
-    // The server's own text for the code, such as "Connection terminated".
-    std::string serverText() const;
-
-private:
-    int code_;
-};
 
 // What the sources need to know about a source (device) of the server.
 struct PulseSourceDescription {
@@ -187,17 +173,5 @@ private:
     // Device look-ups waiting for the server; mainloop lock.
     std::list<std::unique_ptr<DeviceRequest>> deviceRequests_;
 };
-
-// Where each channel of a server channel map sits, for loudness weighting: LFE, rear and side
-// left and right are the surrounds' places; everything else counts at full weight.
-std::vector<ChannelPosition> channelPositionsFor(const pa_channel_map& channelMap);
-
-// The sample type the converter reads for a server sample format, or nothing when the
-// converter cannot read it (big-endian formats, A-law, mu-law).
-std::optional<SampleType> sampleTypeFor(pa_sample_format_t format);
-
-// The format description shown to the user for a server sample spec: rate, bits (u8 8,
-// s16 16, s24 and s24-32 24, s32 32, float32 32 float), channels.
-AudioFormatInfo formatInfoFor(const pa_sample_spec& sampleSpec);
 
 }  // namespace orvinta

@@ -5,6 +5,8 @@
 #include <span>
 #include <string>
 
+#include "measurement/loudness_analyzer.h"
+
 using soxr_t = struct soxr*;
 
 namespace orvinta {
@@ -14,7 +16,7 @@ namespace orvinta {
 // converter does). One per file; used by one thread at a time.
 class RateConverter {
 public:
-    static constexpr double outputRate = 48000.0;
+    static constexpr double outputRate = LoudnessAnalyzer::sampleRate;
 
     RateConverter(double inputRate, int channels);
     ~RateConverter();

@@ -2,7 +2,6 @@
 // keys typed into its window, its log lines, and what its window shows, compared with the same
 // dashboard rendered offscreen in this process.
 
-#include <QAccessible>
 #include <QImage>
 #include <QProcess>
 #include <QQuickItem>
@@ -30,6 +29,7 @@
 #include <vector>
 
 #include "tests/app/dashboard_fixture.h"
+#include "tests/app/e2e_process.h"
 #include "tests/support/pulse/private_pulse_server.h"
 
 namespace orvinta::testing {
@@ -39,146 +39,6 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 const fs::path kOutputDirectory = fs::path(ORVINTA_APP_TEST_OUTPUT_DIR);
-
-// A child process with its standard output and error in files.
-class Child {
-public:
-    Child(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& env,
-          const fs::path& stdoutPath, const fs::path& stderrPath, int extraFd = -1) {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            for (const auto& [name, value] : env) {
-                if (value.empty()) {
-                    ::unsetenv(name.c_str());
-                } else {
-                    ::setenv(name.c_str(), value.c_str(), 1);
-                }
-            }
-            const int out = ::open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = ::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(out, 1);
-            ::dup2(err, 2);
-            if (extraFd >= 0) {
-                ::dup2(extraFd, 3);
-            }
-            std::vector<char*> argv;
-            for (const auto& argument : arguments) {
-                argv.push_back(const_cast<char*>(argument.c_str()));
-            }
-            argv.push_back(nullptr);
-            ::execvp(argv[0], argv.data());
-            ::_exit(127);
-        }
-    }
-    ~Child() { terminate(); }
-
-    pid_t pid() const { return pid_; }
-    bool isAlive() {
-        if (pid_ <= 0) {
-            return false;
-        }
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            exitStatus_ = status;
-            pid_ = -1;
-            return false;
-        }
-        return true;
-    }
-    // Waits up to `timeout` for the child to end by itself; returns its wait status.
-    std::optional<int> waitForExit(std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (!isAlive()) {
-                return exitStatus_;
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return std::nullopt;
-    }
-    void terminate() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            if (!waitForExit(3000ms)) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, nullptr, 0);
-            }
-            pid_ = -1;
-        }
-    }
-
-private:
-    pid_t pid_ = -1;
-    std::optional<int> exitStatus_;
-};
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Waits until `path` contains `needle` after position `from`; returns the position or npos.
-std::size_t waitForText(const fs::path& path, const std::string& needle, std::size_t from,
-                        std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    do {
-        const std::string text = readFile(path);
-        const std::size_t found = text.find(needle, from);
-        if (found != std::string::npos) {
-            return found;
-        }
-        std::this_thread::sleep_for(50ms);
-    } while (std::chrono::steady_clock::now() < deadline);
-    return std::string::npos;
-}
-
-// Runs a command to its end and returns its standard output.
-std::string run(const std::vector<std::string>& arguments, const std::string& display) {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(display));
-    process.setProcessEnvironment(env);
-    QStringList rest;
-    for (std::size_t i = 1; i < arguments.size(); ++i) {
-        rest << QString::fromStdString(arguments[i]);
-    }
-    process.start(QString::fromStdString(arguments[0]), rest);
-    process.waitForFinished(20000);
-    return process.readAllStandardOutput().toStdString();
-}
-
-// A virtual X display on a free number, started and stopped by the test.
-class VirtualDisplay {
-public:
-    VirtualDisplay() {
-        int fds[2];
-        if (::pipe(fds) != 0) {
-            return;
-        }
-        xvfb_ = std::make_unique<Child>(
-            std::vector<std::string>{"Xvfb", "-displayfd", "3", "-screen", "0", "1920x1200x24",
-                                     "-nolisten", "tcp"},
-            std::map<std::string, std::string>{}, kOutputDirectory / "e2e-xvfb.out",
-            kOutputDirectory / "e2e-xvfb.err", fds[1]);
-        ::close(fds[1]);
-        std::string number;
-        char c = 0;
-        while (::read(fds[0], &c, 1) == 1 && c != '\n') {
-            number.push_back(c);
-        }
-        ::close(fds[0]);
-        if (!number.empty()) {
-            name_ = ":" + number;
-        }
-    }
-    const std::string& name() const { return name_; }
-
-private:
-    std::unique_ptr<Child> xvfb_;
-    std::string name_;
-};
 
 // The dashboard's layout and text renderings, from the same QML drawn offscreen here.
 struct Reference {
@@ -313,7 +173,7 @@ TEST_F(ApplicationEndToEnd, MetersKeysResetsSwitchesSourceAndSurvivesTheSoundSer
     server.exportToEnvironment();
     server.playSineIntoMicrophone(0.1);  // -20 dBFS, 1 kHz
 
-    VirtualDisplay display;
+    VirtualDisplay display(kOutputDirectory);
     ASSERT_FALSE(display.name().empty()) << readFile(kOutputDirectory / "e2e-xvfb.err");
 
     const fs::path log = kOutputDirectory / "e2e-app.log";
@@ -444,7 +304,7 @@ TEST_F(ApplicationEndToEnd, QuitsPromptlyWhileTheSoundServerHangs) {
     PrivatePulseServer server;
     server.start();
     server.exportToEnvironment();
-    VirtualDisplay display;
+    VirtualDisplay display(kOutputDirectory);
     ASSERT_FALSE(display.name().empty());
     const fs::path log = kOutputDirectory / "e2e-hang.log";
     Child& app = launch(display.name(), log, kOutputDirectory / "e2e-hang.err");
@@ -474,7 +334,7 @@ TEST_F(ApplicationEndToEnd, SurvivesAClosedOrStalledStandardOutput) {
     server.start();
     server.exportToEnvironment();
     server.playSineIntoMicrophone(0.1);
-    VirtualDisplay display;
+    VirtualDisplay display(kOutputDirectory);
     const auto recording = [&] {
         return server.pactl({"list", "source-outputs"}).find("application.name = \"Orvinta\"") !=
                std::string::npos;
@@ -525,70 +385,6 @@ TEST_F(ApplicationEndToEnd, SurvivesAClosedOrStalledStandardOutput) {
             ::close(fds[0]);
         }
     }
-}
-
-// The visible item that assistive technology knows by `name`, anywhere under `root`.
-QQuickItem* accessibleItem(QQuickItem* root, const QString& name) {
-    const QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(root);
-    if (root->isVisible() && accessible && accessible->text(QAccessible::Name) == name) {
-        return root;
-    }
-    for (QQuickItem* child : root->childItems()) {
-        if (QQuickItem* found = accessibleItem(child, name)) {
-            return found;
-        }
-    }
-    return nullptr;
-}
-
-// The input menu of a dashboard on a private server lists the applications that play, reaches
-// them by keyboard, meters the one chosen alone, and keeps it while it is silent.
-TEST(InputMenuOnPulse, ListsPlayingApplicationsAndMetersTheOneChosen) {
-    PrivatePulseServer server;
-    server.start();
-    server.exportToEnvironment();
-    const int tone = server.playAs("Tone player", 0.1, 1000.0);
-    const int noise = server.playAs("Noise player", 0.5, 0.0);
-    DashboardFixture dashboard(std::make_unique<AppState>());
-    QQuickWindow* window = dashboard.window();
-    QQuickItem* picker = dashboard.item("inputSourcePicker");
-    QQuickItem* root = window->contentItem();
-    const auto openMenu = [&] {
-        QTest::mouseClick(window, Qt::LeftButton, {},
-                          picker->mapToScene(picker->boundingRect().center()).toPoint());
-    };
-
-    openMenu();
-    QTRY_VERIFY_WITH_TIMEOUT(accessibleItem(root, "Application Tone player") &&
-                                 accessibleItem(root, "Application Noise player"),
-                             10000);
-    EXPECT_NE(accessibleItem(root, "Microphone"), nullptr);
-    dashboard.grab().save(
-        QStringLiteral(QT_TESTCASE_BUILDDIR "/screenshots/input-menu-applications.png"));
-    for (int presses = 0; presses < 6 && picker->property("highlightedIndex").toInt() !=
-                                             picker->property("count").toInt() - 1;
-         ++presses) {
-        QTest::keyClick(window, Qt::Key_Down);
-    }
-    QTest::keyClick(window, Qt::Key_Return);
-    EXPECT_EQ(dashboard.state().inputSourceDisplayName(), "Tone player");
-    QTRY_COMPARE(dashboard.text("inputFormatText"), "48 kHz / 32-bit float / Stereo · Tone player");
-
-    // The tone alone (a 1 kHz sine of peak 0.1 on both channels), not the louder noise.
-    ASSERT_TRUE(dashboard.startAndWait()) << dashboard.state().errorMessageText().toStdString();
-    const double sine = -20.0 + 10.0 * std::log10(2.0) - 3.0103;
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return std::abs(dashboard.state().momentaryLUFS() - sine) < 0.3; }, 15000))
-        << dashboard.state().momentaryLUFS();
-    dashboard.state().stop();
-
-    // Both stop playing: the open menu drops the noise player and keeps the chosen one.
-    server.stopPlayer(tone);
-    server.stopPlayer(noise);
-    openMenu();
-    QTRY_VERIFY_WITH_TIMEOUT(!accessibleItem(root, "Application Noise player"), 10000);
-    EXPECT_NE(accessibleItem(root, "Application Tone player"), nullptr);
-    EXPECT_EQ(picker->property("displayText").toString(), "Tone player");
 }
 
 }  // namespace

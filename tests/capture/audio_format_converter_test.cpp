@@ -382,7 +382,7 @@ TEST(AudioFormatConverter, UnconvertibleFormatYieldsNothingAndIsNotRetried) {
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
 }
 
-TEST(AudioFormatConverter, EmptyOrMissingDataYieldsNothing) {
+TEST(AudioFormatConverter, EmptyMissingOrAbsurdlyLongDataYieldsNothing) {
     AudioFormatConverter converter(2);
     auto input = floatBuffer({{0.5}, {0.5}}, 48000.0, false);
     PcmBuffer empty = input.view();
@@ -395,6 +395,11 @@ TEST(AudioFormatConverter, EmptyOrMissingDataYieldsNothing) {
     PcmBuffer missingChannel = input.view();
     missingChannel.data = holes;
     EXPECT_FALSE(converter.convert(missingChannel));
+    // 200 000 frames at 1 Hz would be days at 48 kHz: refused, not allocated.
+    AudioFormatConverter slow(2);
+    const std::vector<double> long1Hz(200'000, 0.5);
+    auto absurd = floatBuffer({long1Hz, long1Hz}, 1.0, false);
+    EXPECT_FALSE(slow.convert(absurd.view()));
     // None of that spoils the converter for good buffers.
     EXPECT_TRUE(converter.convert(input.view()));
 }
