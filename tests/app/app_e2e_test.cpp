@@ -3,7 +3,6 @@
 // dashboard rendered offscreen in this process.
 
 #include <QImage>
-#include <QProcess>
 #include <QQuickItem>
 #include <QTest>
 
@@ -16,13 +15,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <limits>
 #include <map>
-#include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -340,14 +334,7 @@ TEST_F(ApplicationEndToEnd, SurvivesAClosedOrStalledStandardOutput) {
                std::string::npos;
     };
     const auto within = [](std::chrono::milliseconds timeout, const auto& condition) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() >= deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        return true;
+        return eventually(condition, timeout, 50ms);
     };
     for (const bool closed : {true, false}) {
         SCOPED_TRACE(closed ? "closed" : "full");

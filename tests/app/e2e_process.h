@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/eventually.h"
+
 namespace orvinta::testing {
 
 // A child process with its standard output and error in files.
@@ -73,12 +75,8 @@ public:
     }
     // Waits up to `timeout` for the child to end by itself; returns its wait status.
     std::optional<int> waitForExit(std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (!isAlive()) {
-                return exitStatus_;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (eventually([this] { return !isAlive(); }, timeout, std::chrono::milliseconds(20))) {
+            return exitStatus_;
         }
         return std::nullopt;
     }
@@ -108,16 +106,10 @@ inline std::string readFile(const std::filesystem::path& path) {
 // Waits until `path` contains `needle` after position `from`; returns the position or npos.
 inline std::size_t waitForText(const std::filesystem::path& path, const std::string& needle,
                                std::size_t from, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    do {
-        const std::string text = readFile(path);
-        const std::size_t found = text.find(needle, from);
-        if (found != std::string::npos) {
-            return found;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    } while (std::chrono::steady_clock::now() < deadline);
-    return std::string::npos;
+    std::size_t found = std::string::npos;
+    eventually([&] { return (found = readFile(path).find(needle, from)) != std::string::npos; },
+               timeout, std::chrono::milliseconds(50));
+    return found;
 }
 
 // Runs a command to its end and returns its standard output.

@@ -12,21 +12,9 @@
 
 #include "capture/audio_capture_source.h"
 #include "capture/loudness_engine.h"
+#include "tests/support/eventually.h"
 
 namespace orvinta::testing {
-
-// Polls `condition` every 10 ms for at most `timeout`.
-inline bool eventually(const std::function<bool()>& condition,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
 
 // BS.1770: a full-scale 1 kHz sine reads -3.01 LUFS per channel; channels add by power.
 inline double sineLoudness(double peak, double channels) {

@@ -23,6 +23,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/support/eventually.h"
+
 extern char** environ;
 
 namespace orvinta::testing {
@@ -429,12 +431,8 @@ int PrivatePulseServer::startPlayer(std::vector<std::string> arguments, const Si
     const int id = player->pid;
     players_.push_back(std::move(player));
 
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (streamCount() <= before) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            throw std::runtime_error("the player " + streamMarker + " did not connect");
-        }
-        std::this_thread::sleep_for(20ms);
+    if (!eventually([&] { return streamCount() > before; }, 5s, 20ms)) {
+        throw std::runtime_error("the player " + streamMarker + " did not connect");
     }
     return id;
 }
