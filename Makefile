@@ -10,6 +10,8 @@ FUZZ_TARGETS := audio_format_converter_fuzz loudness_analyzer_fuzz
 # Warnings are errors in CI; on a developer's machine they stay warnings.
 WERROR      ?= $(if $(CI),ON,OFF)
 CMAKE_FLAGS := -G Ninja -DORVINTA_WERROR=$(WERROR)
+# Tests wait on real time (sound servers, windows), so they run side by side.
+JOBS        ?= $(shell nproc)
 
 .PHONY: all deps build run test test-release test-asan test-tsan fuzz-build test-fuzz fuzz bench clean
 
@@ -28,14 +30,14 @@ run: build
 test: deps test-release test-asan test-tsan test-fuzz
 
 test-release: build
-	cd $(RELEASE_DIR) && ctest --output-on-failure
+	cd $(RELEASE_DIR) && ctest --output-on-failure -j $(JOBS)
 
 # The audio core again under AddressSanitizer + UndefinedBehaviorSanitizer (no Qt parts).
 test-asan: deps
 	cmake -S . -B $(ASAN_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DORVINTA_SANITIZE=address -DORVINTA_WITH_QT=OFF -DORVINTA_BUILD_BENCH=OFF
 	cmake --build $(ASAN_DIR)
-	cd $(ASAN_DIR) && ctest --output-on-failure
+	cd $(ASAN_DIR) && ctest --output-on-failure -j $(JOBS)
 
 # The capture, engine and file-scanner tests under ThreadSanitizer (no Qt parts: Debian's Qt is
 # not instrumented).
@@ -43,7 +45,7 @@ test-tsan: deps
 	cmake -S . -B $(TSAN_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DORVINTA_SANITIZE=thread -DORVINTA_WITH_QT=OFF -DORVINTA_BUILD_BENCH=OFF
 	cmake --build $(TSAN_DIR)
-	cd $(TSAN_DIR) && ctest --output-on-failure -L 'capture|scan'
+	cd $(TSAN_DIR) && ctest --output-on-failure -j $(JOBS) -L 'capture|scan'
 
 # The libFuzzer targets (clang, ASan + UBSan, no Qt) in a tree of their own.
 fuzz-build: deps
