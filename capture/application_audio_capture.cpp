@@ -263,34 +263,17 @@ void ApplicationAudioCapture::Impl::join(std::uint32_t sinkInput, std::uint32_t 
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
     const std::string streamName = applicationId + " (stream " + std::to_string(sinkInput) + ")";
-    pa_stream* s = pa_stream_new(connection->context(), streamName.c_str(), &kRecordSpec, &map);
-    if (s == nullptr) {
-        lastStreamError = pa_context_errno(connection->context());
-        return;
-    }
     auto feed = std::make_unique<Feed>();
     feed->impl = this;
     feed->key = nextKey++;
     feed->sinkInput = sinkInput;
     feed->sink = sink;
-    feed->stream = s;
-    pa_stream_set_state_callback(s, &Impl::streamStateChanged, feed.get());
-    pa_stream_set_read_callback(s, &Impl::streamReadable, feed.get());
-    pa_buffer_attr attributes;
-    attributes.maxlength = static_cast<std::uint32_t>(-1);
-    attributes.tlength = static_cast<std::uint32_t>(-1);
-    attributes.prebuf = static_cast<std::uint32_t>(-1);
-    attributes.minreq = static_cast<std::uint32_t>(-1);
-    attributes.fragsize =
-        static_cast<std::uint32_t>(pa_usec_to_bytes(kPulseFragmentUsec, &kRecordSpec));
-    const auto flags =
-        static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY);
-    if (pa_stream_set_monitor_stream(s, sinkInput) < 0 ||
-        pa_stream_connect_record(s, nullptr, &attributes, flags) < 0) {
-        lastStreamError = pa_context_errno(connection->context());
-        pa_stream_set_state_callback(s, nullptr, nullptr);
-        pa_stream_set_read_callback(s, nullptr, nullptr);
-        pa_stream_unref(s);
+    int error = PA_OK;
+    feed->stream = connection->connectRecordStream(
+        {}, streamName.c_str(), kRecordSpec, &map, PA_STREAM_NOFLAGS, &Impl::streamStateChanged,
+        &Impl::streamReadable, feed.get(), error, sinkInput);
+    if (feed->stream == nullptr) {
+        lastStreamError = error;
         return;
     }
     feeds.push_back(std::move(feed));

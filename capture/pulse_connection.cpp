@@ -388,8 +388,10 @@ pa_stream* PulseConnection::connectRecordStream(
     }
     pa_stream_set_state_callback(stream, stateChanged, userdata);
     pa_stream_set_read_callback(stream, readable, userdata);
-    if (sinkInput != PA_INVALID_INDEX) {
-        pa_stream_set_monitor_stream(stream, sinkInput);
+    if (sinkInput != PA_INVALID_INDEX && pa_stream_set_monitor_stream(stream, sinkInput) < 0) {
+        error = pa_context_errno(context_);
+        releaseStream(stream);
+        return nullptr;
     }
     pa_buffer_attr attributes;
     attributes.maxlength = static_cast<std::uint32_t>(-1);
@@ -400,7 +402,10 @@ pa_stream* PulseConnection::connectRecordStream(
         static_cast<std::uint32_t>(pa_usec_to_bytes(kPulseFragmentUsec, &sampleSpec));
     const auto allFlags =
         static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY | flags);
-    if (pa_stream_connect_record(stream, sourceName.c_str(), &attributes, allFlags) < 0) {
+    // No source name: the server picks the device (for one playback stream, the monitor of the
+    // sink it plays to).
+    const char* device = sourceName.empty() ? nullptr : sourceName.c_str();
+    if (pa_stream_connect_record(stream, device, &attributes, allFlags) < 0) {
         error = pa_context_errno(context_);
         releaseStream(stream);
         return nullptr;

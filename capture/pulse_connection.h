@@ -115,8 +115,8 @@ public:
     // With the lock held: a new record stream on `sourceName` in `sampleSpec`, with 20 ms
     // fragments, connected with PA_STREAM_DONT_MOVE (when its device goes away it fails instead
     // of being moved to whatever the server picks, which could be a microphone) plus `flags`.
-    // With `sinkInput`, the stream records that one playback stream alone (on the monitor of the
-    // sink it plays to). Returns nothing with `error` set when the server refuses it. The stream
+    // With `sinkInput` and no source name, the stream records that one playback stream alone
+    // (on the monitor of the sink it plays to). Returns nothing with `error` set when the server refuses it. The stream
     // is connecting: wait with waitForStreamReady, release with releaseStream.
     pa_stream* connectRecordStream(const std::string& sourceName, const char* streamName,
                                    const pa_sample_spec& sampleSpec,
