@@ -25,21 +25,11 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 QDir outputDir;
 double fakeNow = 100.0;
 
-// The panel look: the window background under black at 0.35.
-QColor panelColour() {
-    QImage pixel(1, 1, QImage::Format_ARGB32_Premultiplied);
-    pixel.fill(Theme::windowBackground());
-    QPainter p(&pixel);
-    p.fillRect(0, 0, 1, 1, Theme::panelFill());
-    p.end();
-    return pixel.pixelColor(0, 0);
-}
-
 void save(QQuickPaintedItem& item, QSizeF size, const QString& name, double scale = 1.0) {
     item.setSize(size);
     QImage image((size * scale).toSize(), QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(scale);
-    image.fill(panelColour());
+    image.fill(Theme::panelSurface());
     QPainter painter(&image);
     item.paint(&painter);
     painter.end();

@@ -4,6 +4,7 @@ import Orvinta.Ui
 
 // The stereo image: the goniometer on the left, the correlation meter with its numeric
 // read-out on the right, each under a caption.
+// Sits on a dashboard panel: its painted instruments fill with the panel's colour, opaque.
 RowLayout {
     id: root
 
@@ -39,6 +40,7 @@ RowLayout {
                 root.width - root.spacing - correlationColumn.Layout.preferredWidth,
                 root.height - scopeCaption.implicitHeight - scopeColumn.spacing))
 
+            fillColor: Theme.panelSurface
             Layout.alignment: Qt.AlignTop | Qt.AlignLeft
             Layout.minimumWidth: 150
             Layout.minimumHeight: 150
@@ -70,6 +72,7 @@ RowLayout {
             objectName: "correlationBar"
             value: CorrelationReadout.barValue(root.correlation)
             segmentsPerSide: 18
+            fillColor: Theme.panelSurface
             Layout.alignment: Qt.AlignHCenter
             Layout.preferredWidth: 30
             Layout.fillHeight: true

@@ -4,6 +4,7 @@ import Orvinta.Ui
 
 // One history block of the read-out column: caption and current value, a sparkline of the
 // recent history and the length of its window.
+// Sits on a dashboard panel: its painted instruments fill with the panel's colour, opaque.
 ColumnLayout {
     id: block
 
@@ -60,6 +61,7 @@ ColumnLayout {
         color: block.valueColor
         minLUFS: -60
         maxLUFS: 0
+        fillColor: Theme.panelSurface
         Accessible.role: Accessible.Chart
         Accessible.name: block.accessibleName + " history"
         Accessible.description: "last " + block.windowSeconds + " seconds"

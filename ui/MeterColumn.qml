@@ -69,6 +69,7 @@ DashboardPanel {
             maxValue: column.scaleTop
             targetValue: column.targetLUFS
             accent: Theme.green
+            fillColor: Theme.panelSurface
             identity: column.appState ? column.appState.resetSignal : 0
             Accessible.role: Accessible.Indicator
             Accessible.name: "Loudness meter"

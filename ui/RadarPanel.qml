@@ -33,6 +33,7 @@ DashboardPanel {
             minLUFS: panel.scaleBottom
             maxLUFS: panel.scaleTop
             bucketCount: 180
+            fillColor: Theme.panelSurface
             identity: panel.appState ? panel.appState.resetSignal : 0
             Accessible.role: Accessible.Chart
             Accessible.name: "Loudness radar"

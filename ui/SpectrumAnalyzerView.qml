@@ -4,6 +4,7 @@ import Orvinta.Ui
 
 // The frequency response: a captioned spectrum plot of the left and right channels and their
 // average, a colour legend and the channel selector.
+// Sits on a dashboard panel: its painted instruments fill with the panel's colour, opaque.
 ColumnLayout {
     id: root
 
@@ -32,6 +33,7 @@ ColumnLayout {
         mode: root.channelMode
         minDB: -90.0
         maxDB: 12.0
+        fillColor: Theme.panelSurface
         referenceHz: [20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000]
         Layout.fillWidth: true
         Layout.fillHeight: true

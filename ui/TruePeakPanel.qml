@@ -36,6 +36,7 @@ DashboardPanel {
                 Layout.fillWidth: true
                 Layout.alignment: Qt.AlignVCenter
                 label: index === 0 ? "L" : "R"
+                fillColor: Theme.panelSurface
                 value: index < panel.peaks.length ? panel.peaks[index] : -Infinity
                 identity: panel.appState ? panel.appState.resetSignal : 0
                 Accessible.role: Accessible.Indicator

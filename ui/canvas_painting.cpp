@@ -31,6 +31,10 @@ QSize cachedLayerPixelSize(const QPainter* painter, QSizeF size) {
                  std::max(1, static_cast<int>(std::ceil(size.height() * sy - 1e-6))));
 }
 
+void blitCachedLayersPlainly(QPainter* painter) {
+    painter->setRenderHint(QPainter::SmoothPixmapTransform, false);
+}
+
 bool cachedLayerNeedsRebuild(const QImage& layer, const QPainter* painter, QSizeF size) {
     return layer.isNull() || layer.size() != cachedLayerPixelSize(painter, size);
 }

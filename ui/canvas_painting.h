@@ -14,7 +14,7 @@ class QPainter;
 
 namespace orvinta {
 
-// Helpers shared by the analyzer canvases (sparkline, goniometer, correlation meter, spectrum).
+// Helpers shared by the painted instruments.
 
 // A rounded rectangle as a path. The canvases ask for continuous corners; a circular arc of
 // the same radius is the closest shape QPainter draws natively.
@@ -23,6 +23,11 @@ QPainterPath roundedRectPath(const QRectF& rect, double radius);
 // Pixel size of an image that covers a logical area of the given size under the painter's
 // current device transform (which carries the screen's device pixel ratio).
 QSize cachedLayerPixelSize(const QPainter* painter, QSizeF size);
+
+// Turns off filtered image drawing, which the scene graph's painter asks for: cached layers and
+// sprites meet the texture pixel for pixel, so filtering changes no pixel and only sends every
+// blit down the raster engine's slower general path.
+void blitCachedLayersPlainly(QPainter* painter);
 
 // Whether a cached layer no longer matches the painter's device scale or the item's size.
 bool cachedLayerNeedsRebuild(const QImage& layer, const QPainter* painter, QSizeF size);

@@ -125,6 +125,7 @@ void CorrelationMeterBar::setSegmentsPerSide(int segments) {
 }
 
 void CorrelationMeterBar::paint(QPainter* painter) {
+    blitCachedLayersPlainly(painter);
     const QSizeF size(width(), height());
     if (size.isEmpty()) {
         return;

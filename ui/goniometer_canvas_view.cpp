@@ -164,6 +164,7 @@ void GoniometerCanvasView::setPoints(const GoniometerPointList& points) {
 }
 
 void GoniometerCanvasView::paint(QPainter* painter) {
+    blitCachedLayersPlainly(painter);
     const QSizeF size(width(), height());
     if (size.isEmpty()) {
         return;

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <limits>
 
+#include "ui/canvas_painting.h"
 #include "ui/item_property.h"
 #include "ui/paint_layer.h"
 #include "ui/peak_hold_driver.h"
@@ -395,6 +396,7 @@ void MeterBarView::ensureCache(qreal dpr) {
 }
 
 void MeterBarView::paint(QPainter* painter) {
+    blitCachedLayersPlainly(painter);
     if (width() <= 0.0 || height() <= 0.0) {
         return;
     }

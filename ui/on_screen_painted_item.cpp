@@ -20,7 +20,10 @@ double onScreenScale(const QQuickItem& item) {
     return std::isfinite(scale) && scale > 0.0 ? std::min(scale, 8.0) : 1.0;
 }
 
-OnScreenPaintedItem::OnScreenPaintedItem(QQuickItem* parent) : QQuickPaintedItem(parent) {}
+OnScreenPaintedItem::OnScreenPaintedItem(QQuickItem* parent) : QQuickPaintedItem(parent) {
+    connect(this, &QQuickPaintedItem::fillColorChanged, this,
+            [this] { setOpaquePainting(fillColor().alpha() == 255); });
+}
 
 QSize OnScreenPaintedItem::onScreenTextureSize() const {
     const QQuickWindow* w = window();

@@ -16,7 +16,9 @@ double onScreenScale(const QQuickItem& item);
 // draws in the item's own coordinates, under a painter the scene graph scales to the texture.
 // The texture follows the window's size and pixel ratio. A scaled-down item keeps a texture of
 // its own size: Qt 6.4's software scene graph misplaces a texture smaller than its item (it
-// shows it at the texture's scale, cropped). Lives on the UI thread.
+// shows it at the texture's scale, cropped). An opaque `fillColor` (the exact colour under the
+// item) makes the item opaque to the scene graph: the software renderer then skips repainting
+// whatever lies beneath it when the item changes. Lives on the UI thread.
 class OnScreenPaintedItem : public QQuickPaintedItem {
     Q_OBJECT
     QML_ANONYMOUS

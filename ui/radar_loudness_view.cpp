@@ -10,6 +10,7 @@
 #include <limits>
 #include <numbers>
 
+#include "ui/canvas_painting.h"
 #include "ui/item_property.h"
 #include "ui/paint_layer.h"
 #include "ui/theme.h"
@@ -379,6 +380,7 @@ void RadarLoudnessView::fadeByAge(const QRectF& bounds, qreal dpr, int current, 
 }
 
 void RadarLoudnessView::paint(QPainter* painter) {
+    blitCachedLayersPlainly(painter);
     const QRectF area = radarDrawingRect(size());
     if (area.width() <= 0.0) {
         return;

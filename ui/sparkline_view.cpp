@@ -163,6 +163,7 @@ void SparklineView::drawGrid(QPainter* painter, QSizeF size) const {
 }
 
 void SparklineView::paint(QPainter* painter) {
+    blitCachedLayersPlainly(painter);
     const QSizeF size(width(), height());
     if (size.isEmpty()) {
         return;

@@ -215,6 +215,7 @@ void SpectrumCanvasView::drawGrid(QPainter* painter, QSizeF size) const {
 }
 
 void SpectrumCanvasView::paint(QPainter* painter) {
+    blitCachedLayersPlainly(painter);
     const QSizeF size(width(), height());
     if (size.isEmpty()) {
         return;

@@ -1,5 +1,8 @@
 #include "ui/theme.h"
 
+#include <QImage>
+#include <QPainter>
+
 #include <algorithm>
 #include <cmath>
 
@@ -99,6 +102,17 @@ QColor Theme::windowBackground() {
 }
 QColor Theme::panelFill() {
     return rgbF(0.0, 0.0, 0.0, 0.35);
+}
+QColor Theme::panelSurface() {
+    static const QColor surface = [] {
+        QImage pixel(1, 1, QImage::Format_RGB32);
+        pixel.fill(windowBackground());
+        QPainter painter(&pixel);
+        painter.fillRect(0, 0, 1, 1, panelFill());
+        painter.end();
+        return pixel.pixelColor(0, 0);
+    }();
+    return surface;
 }
 QColor Theme::panelBorder() {
     return whiteAlpha(0.1);

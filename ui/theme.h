@@ -53,6 +53,7 @@ class Theme : public QObject {
     // Dashboard surfaces.
     Q_PROPERTY(QColor windowBackground READ windowBackground CONSTANT FINAL)
     Q_PROPERTY(QColor panelFill READ panelFill CONSTANT FINAL)
+    Q_PROPERTY(QColor panelSurface READ panelSurface CONSTANT FINAL)
     Q_PROPERTY(QColor panelBorder READ panelBorder CONSTANT FINAL)
     Q_PROPERTY(QColor chipFill READ chipFill CONSTANT FINAL)
     Q_PROPERTY(QColor chipBorder READ chipBorder CONSTANT FINAL)
@@ -115,6 +116,9 @@ public:
 
     static QColor windowBackground();
     static QColor panelFill();
+    // The panel fill as it shows over the window background, blended as the renderer blends
+    // it: the opaque colour under the instruments.
+    static QColor panelSurface();
     static QColor panelBorder();
     static QColor chipFill();
     static QColor chipBorder();

@@ -8,6 +8,7 @@
 #include <functional>
 #include <limits>
 
+#include "ui/canvas_painting.h"
 #include "ui/item_property.h"
 #include "ui/meter_bar_view.h"
 #include "ui/paint_layer.h"
@@ -263,6 +264,7 @@ void TruePeakBarView::ensureCache(qreal dpr) {
 }
 
 void TruePeakBarView::paint(QPainter* painter) {
+    blitCachedLayersPlainly(painter);
     if (width() <= 0.0 || height() <= 0.0) {
         return;
     }
