@@ -116,8 +116,9 @@ public:
     // fragments, connected with PA_STREAM_DONT_MOVE (when its device goes away it fails instead
     // of being moved to whatever the server picks, which could be a microphone) plus `flags`.
     // With `sinkInput` and no source name, the stream records that one playback stream alone
-    // (on the monitor of the sink it plays to). Returns nothing with `error` set when the server refuses it. The stream
-    // is connecting: wait with waitForStreamReady, release with releaseStream.
+    // (on the monitor of the sink it plays to). Returns nothing with `error` set when the server
+    // refuses it. The stream is connecting: wait with waitForStreamReady, release with
+    // releaseStream.
     pa_stream* connectRecordStream(const std::string& sourceName, const char* streamName,
                                    const pa_sample_spec& sampleSpec,
                                    const pa_channel_map* channelMap, pa_stream_flags_t flags,

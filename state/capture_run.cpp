@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "capture/audio_capture_error.h"
-#include "capture/loudness_engine.h"
 #include "capture/console_log.h"
+#include "capture/loudness_engine.h"
 #include "state/input_format_probe.h"
 #include "state/readings_publisher.h"
 #include "state/snapshot_mailbox.h"

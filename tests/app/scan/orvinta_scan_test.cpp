@@ -83,9 +83,9 @@ std::vector<float> tones(std::initializer_list<std::pair<double, double>> segmen
     Sine sine(1000.0);
     std::vector<float> samples;
     for (const auto& [dbfs, seconds] : segments) {
-        const std::vector<float> piece = sine.next(
-            static_cast<std::size_t>(std::llround(seconds * testing::kRate)),
-            testing::dbToAmplitude(dbfs));
+        const std::vector<float> piece =
+            sine.next(static_cast<std::size_t>(std::llround(seconds * testing::kRate)),
+                      testing::dbToAmplitude(dbfs));
         samples.insert(samples.end(), piece.begin(), piece.end());
     }
     return samples;
