@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "capture/console_log.h"
+#include "capture/engine_timing.h"
 
 namespace orvinta {
 
@@ -18,11 +19,7 @@ constexpr double kUiThreadHopLogIntervalSec = 5.0;
 // The correlation is smoothed with a one-pole filter at the snapshot rate.
 constexpr double kCorrelationSmoothingWeight = 0.3;
 
-double millisecondsBetween(ReadingsPublisher::TimePoint from, ReadingsPublisher::TimePoint to) {
-    return static_cast<double>(
-               std::chrono::duration_cast<std::chrono::nanoseconds>(to - from).count()) /
-           1'000'000.0;
-}
+using engine_timing::millisecondsBetween;
 
 }  // namespace
 
