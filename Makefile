@@ -10,8 +10,9 @@ FUZZ_TARGETS := audio_format_converter_fuzz loudness_analyzer_fuzz
 # Warnings are errors in CI; on a developer's machine they stay warnings.
 WERROR      ?= $(if $(CI),ON,OFF)
 CMAKE_FLAGS := -G Ninja -DORVINTA_WERROR=$(WERROR)
-# Tests wait on real time (sound servers, windows), so they run side by side.
-JOBS        ?= $(shell nproc)
+# Tests mostly wait on real time (sound servers, windows), so twice as many run side by side as
+# there are cores.
+JOBS        ?= $(shell echo $$(( $$(nproc) * 2 )))
 # Sanitizer trees: light optimisation and line tables are enough for the reports, and build fast.
 SANITIZER_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1"
 
@@ -55,18 +56,28 @@ fuzz-build: deps
 		-DCMAKE_CXX_COMPILER=clang++ -DORVINTA_FUZZ=ON
 	cmake --build $(FUZZ_DIR)
 
-# Each target for FUZZ_SECONDS on the committed seed corpus. New inputs go to $(FUZZ_DIR)/corpus,
-# crashes to $(FUZZ_DIR)/crash-*; the committed corpus is only read. The targets' own log lines
-# (stdout) are dropped; libFuzzer reports on stderr.
+# Each target for FUZZ_SECONDS on the committed seed corpus, all targets at once. New inputs go to
+# $(FUZZ_DIR)/corpus, crashes to $(FUZZ_DIR)/crash-*; the committed corpus is only read. The
+# targets' own log lines (stdout) are dropped; libFuzzer reports on stderr, one log per target.
 FUZZ_SECONDS ?= 20
 test-fuzz: fuzz-build
-	@set -e; for target in $(FUZZ_TARGETS); do \
+	@pids=""; for target in $(FUZZ_TARGETS); do \
 		mkdir -p $(FUZZ_DIR)/corpus/$$target; \
 		echo "$$target: $(FUZZ_SECONDS) s"; \
 		$(FUZZ_DIR)/tests/fuzz/$$target -max_total_time=$(FUZZ_SECONDS) -timeout=30 \
 			-rss_limit_mb=4096 -close_fd_mask=1 -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/ \
-			$(FUZZ_DIR)/corpus/$$target tests/fuzz/corpus/$$target; \
-	done
+			$(FUZZ_DIR)/corpus/$$target tests/fuzz/corpus/$$target > $(FUZZ_DIR)/$$target.log 2>&1 & \
+		pids="$$pids $$!"; \
+	done; \
+	status=0; set -- $$pids; for target in $(FUZZ_TARGETS); do \
+		if wait $$1; then \
+			echo "== $$target: passed"; tail -n 12 $(FUZZ_DIR)/$$target.log; \
+		else \
+			echo "== $$target: FAILED"; cat $(FUZZ_DIR)/$$target.log; status=1; \
+		fi; \
+		shift; \
+	done; \
+	exit $$status
 
 fuzz:
 	$(MAKE) test-fuzz FUZZ_SECONDS=300

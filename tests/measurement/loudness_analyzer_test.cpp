@@ -18,7 +18,6 @@ namespace {
 using namespace orvinta::testing;
 using namespace std::chrono_literals;
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
 const std::vector<float> kFloorRow(192, -120.0f);
 
 std::vector<float> slice(const std::vector<float>& samples, std::size_t from, std::size_t frames) {

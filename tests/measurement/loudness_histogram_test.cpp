@@ -16,7 +16,7 @@
 namespace orvinta {
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using orvinta::testing::kInf;
 
 struct Statistics {
     double integratedLUFS;

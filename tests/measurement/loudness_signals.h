@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -16,6 +17,7 @@
 namespace orvinta::testing {
 
 inline constexpr double kRate = 48000.0;
+inline constexpr double kInf = std::numeric_limits<double>::infinity();
 inline constexpr std::size_t kFramesPerSecond = 48000;
 
 inline double dbToAmplitude(double db) {

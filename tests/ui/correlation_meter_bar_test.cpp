@@ -14,7 +14,7 @@ namespace {
 using test::distance;
 
 // The bar's size in the phase panel: 30 points wide, as tall as the column leaves it.
-const QSize kSize(30, 240);
+const QSize kBarSize(30, 240);
 
 enum class Shade { none, red, yellow, green, blueGreen, centre };
 
@@ -49,12 +49,12 @@ Scan scanBar(double value, int segmentsPerSide = 18) {
     CorrelationMeterBar bar;
     bar.setSegmentsPerSide(segmentsPerSide);
     bar.setValue(value);
-    const QImage image = test::renderItem(bar, kSize);
+    const QImage image = test::renderItem(bar, kBarSize);
     Scan scan;
     Shade previous = Shade::none;
     bool belowCentre = false;
     for (int y = 0; y < image.height(); ++y) {
-        const Shade shade = classify(image.pixelColor(kSize.width() / 2, y));
+        const Shade shade = classify(image.pixelColor(kBarSize.width() / 2, y));
         if (shade != previous && shade == Shade::centre) {
             ++scan.centreLines;
             belowCentre = true;

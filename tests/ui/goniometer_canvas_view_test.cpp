@@ -17,7 +17,7 @@ using test::distance;
 using test::over;
 
 // The goniometer's size in the phase panel of the dashboard.
-const QSize kSize(158, 158);
+const QSize kGoniometerSize(158, 158);
 // Its rim radius, worked out by hand: 90 % of half the side.
 constexpr double kRim = 158.0 / 2.0 * 0.9;
 constexpr double kCentre = 79.0;
@@ -39,7 +39,7 @@ QColor dotColour(double opacity) {
     return over(cyan, Theme::canvasBackground());
 }
 
-QImage render(std::vector<GoniometerPoint> points, QSize size = kSize) {
+QImage render(std::vector<GoniometerPoint> points, QSize size = kGoniometerSize) {
     GoniometerCanvasView view;
     view.setPoints(GoniometerPointList(std::move(points)));
     return test::renderItem(view, size);
@@ -75,8 +75,8 @@ TEST(GoniometerCanvas, DotsMatchAntialiasedCirclesAtTheirSubPixelCentres) {
     for (double scale : {1.0, 2.0}) {
         auto renderAt = [scale](std::vector<GoniometerPoint> pts, bool referenceDots) {
             GoniometerCanvasView view;
-            view.setSize(QSizeF(kSize));
-            QImage image(kSize * scale, QImage::Format_ARGB32_Premultiplied);
+            view.setSize(QSizeF(kGoniometerSize));
+            QImage image(kGoniometerSize * scale, QImage::Format_ARGB32_Premultiplied);
             image.setDevicePixelRatio(scale);
             image.fill(Qt::transparent);
             QPainter painter(&image);
@@ -89,7 +89,8 @@ TEST(GoniometerCanvas, DotsMatchAntialiasedCirclesAtTheirSubPixelCentres) {
                 for (std::size_t k = 0; k < pts.size(); ++k) {
                     painter.setBrush(
                         Theme::withAlpha(Theme::cyan(), goniometerDotOpacity(k, pts.size())));
-                    painter.drawEllipse(goniometerPosition(pts[k], QSizeF(kSize)), 1.0, 1.0);
+                    painter.drawEllipse(goniometerPosition(pts[k], QSizeF(kGoniometerSize)), 1.0,
+                                        1.0);
                 }
             }
             return image;

@@ -21,8 +21,8 @@ using test::distance;
 using test::ManualClock;
 using test::over;
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using test::kInf;
+using test::kNaN;
 // The meter column of the dashboard is 160 points wide with a 14-point inset.
 const QSizeF kDashboardSize(132.0, 520.0);
 

@@ -17,8 +17,8 @@ using test::at;
 using test::distance;
 using test::over;
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using test::kInf;
+using test::kNaN;
 
 int storedCount(const RadarBuckets& buckets) {
     return static_cast<int>(std::count_if(buckets.begin(), buckets.end(),

@@ -17,7 +17,7 @@ using test::over;
 
 constexpr double kNegInf = -std::numeric_limits<double>::infinity();
 // The sparkline's size in the read-out column of the dashboard.
-const QSize kSize(195, 64);
+const QSize kSparklineSize(195, 64);
 
 HistoryPoint point(double t, double shortTerm, double momentary = 0.0) {
     HistoryPoint p;
@@ -27,7 +27,7 @@ HistoryPoint point(double t, double shortTerm, double momentary = 0.0) {
     return p;
 }
 
-// y of a loudness on the -60 ... 0 scale of kSize, worked out independently of the view.
+// y of a loudness on the -60 ... 0 scale of kSparklineSize, worked out independently of the view.
 double expectedY(double lufs) {
     return 64.0 * (-lufs / 60.0);
 }
@@ -46,7 +46,7 @@ struct SparklineFixture : ::testing::Test {
     }
     QImage render(QList<HistoryPoint> points) {
         view.setHistory(HistoryPointList(std::move(points)));
-        return test::renderItem(view, kSize);
+        return test::renderItem(view, kSparklineSize);
     }
     SparklineView view;
     const QColor background = Theme::canvasBackground();
@@ -102,10 +102,10 @@ TEST_F(SparklineFixture, LineBridgesSilenceWithAStraightSegment) {
     }
     const QImage image = render(history);
     // Halfway through the gap the bridge passes halfway between the two levels.
-    const int x = kSize.width() / 2;
+    const int x = kSparklineSize.width() / 2;
     EXPECT_TRUE(colorNear(image, x, static_cast<int>(expectedY(-30.0)), line, 1, 60));
     // And nothing green sits at the bottom edge where the silence would otherwise drop to.
-    EXPECT_FALSE(colorNear(image, x, kSize.height() - 1, line, 1, 60));
+    EXPECT_FALSE(colorNear(image, x, kSparklineSize.height() - 1, line, 1, 60));
     // Before and after the gap the line lies at its two levels.
     EXPECT_TRUE(colorNear(image, 30, static_cast<int>(expectedY(-40.0)), line, 1, 40));
     EXPECT_TRUE(colorNear(image, 170, static_cast<int>(expectedY(-20.0)), line, 1, 40));
@@ -122,8 +122,8 @@ TEST_F(SparklineFixture, ValuesBeyondTheScaleRunAlongTheTopAndBottomEdges) {
     EXPECT_TRUE(colorNear(image, 40, 0, halfCovered, 0, 60));
     EXPECT_FALSE(colorNear(image, 40, 4, line, 2, 60));
     // Below -60 LUFS: the bottom edge.
-    EXPECT_TRUE(colorNear(image, 160, kSize.height() - 1, halfCovered, 0, 60));
-    EXPECT_FALSE(colorNear(image, 160, kSize.height() - 6, line, 2, 60));
+    EXPECT_TRUE(colorNear(image, 160, kSparklineSize.height() - 1, halfCovered, 0, 60));
+    EXPECT_FALSE(colorNear(image, 160, kSparklineSize.height() - 6, line, 2, 60));
 }
 
 TEST_F(SparklineFixture, MomentaryMetricDrawsTheMomentaryValuesAndOnePointDrawsNothing) {

@@ -13,10 +13,10 @@ namespace {
 using test::colorNear;
 
 // The plot's size in the frequency panel of the dashboard.
-const QSize kSize(531, 300);
+const QSize kSpectrumSize(531, 300);
 constexpr int kProbeX = 150;  // clear of the frequency grid lines and their labels
 
-// y of a level on the -90 ... 12 dB scale of kSize, worked out independently of the view.
+// y of a level on the -90 ... 12 dB scale of kSpectrumSize, worked out independently of the view.
 int expectedY(double db) {
     return static_cast<int>((12.0 - db) / 102.0 * 300.0);
 }
@@ -29,7 +29,7 @@ QImage render(std::vector<std::vector<float>> rows, const QString& mode) {
     SpectrumCanvasView view;
     view.setMode(mode);
     view.setSpectrumDB(SpectrumRows(std::move(rows)));
-    return test::renderItem(view, kSize);
+    return test::renderItem(view, kSpectrumSize);
 }
 
 bool curveAt(const QImage& image, double db, const QColor& colour) {
@@ -68,8 +68,8 @@ TEST(SpectrumCanvas, EachChannelModeDrawsItsCurvesAndUnevenRowsNoAverage) {
 
 TEST(SpectrumCanvas, UnfilledRowsLieAlongTheBottomAndLoudOnesAlongTheTop) {
     const QImage quiet = render({flatRow(-120.0f)}, QStringLiteral("L"));
-    EXPECT_TRUE(colorNear(quiet, kProbeX, kSize.height() - 1, Theme::cyan(), 0, 90));
-    EXPECT_FALSE(colorNear(quiet, kProbeX, kSize.height() - 4, Theme::cyan(), 1, 90));
+    EXPECT_TRUE(colorNear(quiet, kProbeX, kSpectrumSize.height() - 1, Theme::cyan(), 0, 90));
+    EXPECT_FALSE(colorNear(quiet, kProbeX, kSpectrumSize.height() - 4, Theme::cyan(), 1, 90));
     const QImage loud = render({flatRow(30.0f)}, QStringLiteral("L"));
     EXPECT_TRUE(colorNear(loud, kProbeX, 0, Theme::cyan(), 0, 90));
     EXPECT_FALSE(colorNear(loud, kProbeX, 3, Theme::cyan(), 1, 90));
@@ -84,7 +84,7 @@ TEST(SpectrumCanvas, FollowsTheRowsBinByBin) {
     }
     const QImage image = render({ramp}, QStringLiteral("L"));
     for (int x : {60, 265, 470}) {
-        const int y = static_cast<int>(300.0 - 300.0 * x / kSize.width());
+        const int y = static_cast<int>(300.0 - 300.0 * x / kSpectrumSize.width());
         EXPECT_TRUE(colorNear(image, x, y, Theme::cyan(), 1, 60)) << "x " << x;
     }
 }

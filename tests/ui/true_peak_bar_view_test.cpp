@@ -15,8 +15,8 @@ namespace {
 using test::at;
 using test::ManualClock;
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using test::kInf;
+using test::kNaN;
 // One of the two bars of the dashboard's true-peak panel.
 constexpr double kWidth = 600.0;
 

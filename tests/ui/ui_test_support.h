@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <ostream>
 
 #include "ui/theme.h"
@@ -31,6 +32,9 @@ inline void PrintTo(const QColor& color, std::ostream* os) {
 }
 
 namespace orvinta::test {
+
+inline constexpr double kInf = std::numeric_limits<double>::infinity();
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Paints the item at the given size into an image filled with `background` (transparent, as
 // the scene graph starts, or the opaque dashboard background).
