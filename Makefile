@@ -16,7 +16,8 @@ JOBS        ?= $(shell echo $$(( $$(nproc) * 2 )))
 # Sanitizer trees: light optimisation and line tables are enough for the reports, and build fast.
 SANITIZER_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1"
 
-.PHONY: all deps build run test test-release test-asan test-tsan fuzz-build test-fuzz fuzz bench clean
+.PHONY: all deps build run test test-release asan-build test-asan tsan-build test-tsan fuzz-build \
+	test-fuzz fuzz bench clean
 
 all: build
 
@@ -30,24 +31,32 @@ build: deps
 run: build
 	$(RELEASE_DIR)/app/orvinta
 
-test: deps test-release test-asan test-tsan test-fuzz
+# Every tree, one after the other, but each tree's tests run while the next tree builds: the tests
+# mostly wait on sound servers and windows. Each step's output appears whole when it ends.
+test: deps build
+	CMAKE_BUILD_PARALLEL_LEVEL=$$(nproc) $(MAKE) --no-print-directory -j3 --output-sync=target PIPELINE=1 \
+		test-release test-asan test-tsan test-fuzz
 
 test-release: build
 	cd $(RELEASE_DIR) && ctest --output-on-failure -j $(JOBS)
 
 # The audio core again under AddressSanitizer + UndefinedBehaviorSanitizer (no Qt parts).
-test-asan: deps
+asan-build: deps
 	cmake -S . -B $(ASAN_DIR) $(CMAKE_FLAGS) $(SANITIZER_FLAGS) \
 		-DORVINTA_SANITIZE=address -DORVINTA_WITH_QT=OFF -DORVINTA_BUILD_BENCH=OFF
 	cmake --build $(ASAN_DIR)
+
+test-asan: asan-build
 	cd $(ASAN_DIR) && ctest --output-on-failure -j $(JOBS)
 
 # The capture, engine and file-scanner tests under ThreadSanitizer (no Qt parts: Debian's Qt is
 # not instrumented).
-test-tsan: deps
+tsan-build: deps
 	cmake -S . -B $(TSAN_DIR) $(CMAKE_FLAGS) $(SANITIZER_FLAGS) \
 		-DORVINTA_SANITIZE=thread -DORVINTA_WITH_QT=OFF -DORVINTA_BUILD_BENCH=OFF
 	cmake --build $(TSAN_DIR) --target tests-capture tests-scan
+
+test-tsan: tsan-build
 	cd $(TSAN_DIR) && ctest --output-on-failure -j $(JOBS) -L 'capture|scan'
 
 # The libFuzzer targets (clang, ASan + UBSan, no Qt) in a tree of their own.
@@ -55,6 +64,14 @@ fuzz-build: deps
 	cmake -S . -B $(FUZZ_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DCMAKE_CXX_COMPILER=clang++ -DORVINTA_FUZZ=ON
 	cmake --build $(FUZZ_DIR)
+
+# In `make test`, one tree builds at a time, and the fuzzers, which take every core, run last.
+ifdef PIPELINE
+test-release: | build
+tsan-build: | asan-build
+fuzz-build: | tsan-build
+test-fuzz: | test-release test-asan test-tsan
+endif
 
 # Each target for FUZZ_SECONDS on the committed seed corpus, all targets at once. New inputs go to
 # $(FUZZ_DIR)/corpus, crashes to $(FUZZ_DIR)/crash-*; the committed corpus is only read. The
