@@ -145,7 +145,8 @@ TEST(Dashboard, RunningStateShowsThePublishedValuesUntilResetClearsThem) {
         EXPECT_EQ(dashboard.item(name)->property("identity").toInt(),
                   dashboard.state().resetSignal());
     }
-    EXPECT_EQ(meter->property("peakValue").toDouble(), -kInfinity);
+    // The held -18.2 is gone; the silent source's own next snapshot may already be shown.
+    EXPECT_LE(meter->property("peakValue").toDouble(), -70.0);
     EXPECT_EQ(dashboard.text("maxTruePeak0"), kEmDash);
     EXPECT_EQ(dashboard.text("maxMomentaryBlockValue"), kEmDash);
 }
