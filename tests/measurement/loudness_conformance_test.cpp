@@ -1,11 +1,14 @@
 // The EBU test signals of Tech 3341 (loudness) and Tech 3342 (loudness range): 1 kHz sines
 // at the given peak levels in dBFS, the same in both channels of a stereo input, with the
-// phase running on across level changes.
+// phase running on across level changes; and audio whose waveform between samples is known.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <numbers>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -16,6 +19,8 @@ namespace orvinta {
 namespace {
 
 using namespace orvinta::testing;
+
+constexpr double kPi = std::numbers::pi;
 
 struct Segment {
     double dbfs;
@@ -73,6 +78,45 @@ TEST(EbuLoudnessRangeSignals, ReadTheirExpectedRange) {
         EXPECT_NEAR(measureStereo(cases[k].first).loudnessRangeLU, cases[k].second, 1.0)
             << "signal " << k + 1;
     }
+}
+
+TEST(LoudnessAnalyzerTruePeak, ReadsBandLimitedAudioAsItsWaveformBetweenTheSamples) {
+    // Equal partials from 10 to 19.5 kHz at random phases: the waveform between the samples is
+    // known exactly, and its largest magnitude at the interpolated points (each input sample
+    // less 7.875, 7.625, 7.375 and 7.125 sample periods) is what the meter must read. A passband
+    // that droops towards 20 kHz reads such audio low.
+    std::mt19937 generator(5);
+    std::uniform_real_distribution<double> uniform(0.0, 1.0);
+    std::vector<std::pair<double, double>> partials(60);
+    for (auto& [hz, phase] : partials) {
+        hz = 10000.0 + 9500.0 * uniform(generator);
+        phase = 2.0 * kPi * uniform(generator);
+    }
+    const auto waveform = [&partials](double samplePeriods) {
+        double sum = 0.0;
+        for (const auto& [hz, phase] : partials) {
+            sum += std::sin(2.0 * kPi * hz * samplePeriods / kRate + phase) / 40.0;
+        }
+        return sum;
+    };
+    const std::size_t half = kFramesPerSecond / 2;
+    std::vector<float> samples(2 * half);
+    for (std::size_t n = 0; n < samples.size(); ++n) {
+        samples[n] = static_cast<float>(waveform(static_cast<double>(n)));
+    }
+    double crest = 0.0;
+    for (std::size_t n = half - 8; n < 2 * half - 8; ++n) {
+        for (const double offset : {0.125, 0.375, 0.625, 0.875}) {
+            crest = std::max(crest, std::abs(waveform(static_cast<double>(n) + offset)));
+        }
+    }
+    // The onset rings; the second half is read after a statistics reset.
+    LoudnessAnalyzer analyzer(1);
+    analyzer.process({std::vector<float>(samples.begin(), samples.begin() + half)});
+    analyzer.resetLoudnessStatistics();
+    const LoudnessSnapshot s =
+        analyzer.process({std::vector<float>(samples.begin() + half, samples.end())});
+    EXPECT_NEAR(s.maxTruePeakDBTP[0], 20.0 * std::log10(crest), 0.02);
 }
 
 }  // namespace
