@@ -294,31 +294,40 @@ double TruePeakDetector::processChunk(std::span<const float> samples, double ski
     std::copy(samples.begin(), samples.end(), buffer + kept);
 
     double peak = 0.0;
-    if (skipAtOrBelow >= 0.0) {
-        double largest = largestMagnitude(samples);
-        for (std::size_t i = 0; i < kept; ++i) {
-            largest = std::max(largest, std::abs(buffer[i]));
+    if (skipAtOrBelow < 0.0) {
+        peak = peakOfPoints(buffer, count);
+    } else {
+        // Stretch by stretch: the points [begin, end) read buffer[begin, end + kept), the
+        // chunk's own samples from position kept on. The margin covers the rounding of the
+        // sums, which may land a hair above the bound.
+        for (std::size_t begin = 0; begin < count; begin += kSkipStretch) {
+            const std::size_t end = std::min(count, begin + kSkipStretch);
+            double largest = 0.0;
+            for (std::size_t j = begin; j < kept; ++j) {
+                largest = std::max(largest, std::abs(buffer[j]));
+            }
+            const std::size_t first = std::max(begin, kept) - kept;
+            largest = std::max(largest, largestMagnitude(samples.subspan(first, end - first)));
+            if (largest * largestBranchGain_ * (1.0 + 1e-9) > std::max(skipAtOrBelow, peak)) {
+                peak = std::max(peak, peakOfPoints(buffer + begin, end - begin));
+            }
         }
-        // The margin covers the rounding of the sums, which may land a hair above the bound.
-        if (largest * largestBranchGain_ * (1.0 + 1e-9) <= skipAtOrBelow) {
-            std::memmove(buffer, buffer + count, kept * sizeof(double));
-            return 0.0;
-        }
-    }
-#if ORVINTA_TRUE_PEAK_X86
-    if (!mirroredPairs_.empty() && cpuHasAvx2Fma()) {
-        peak = peakOfChunkMirroredAvx2(buffer, count, mirroredPairs_.data(),
-                                       reversedBranches_.data(), tapsPerPhase_);
-    } else
-#endif
-    {
-        peak = peakOfChunkGeneric(buffer, count, reversedBranches_.data(), oversampleFactor_,
-                                  tapsPerPhase_, scratch_.data());
     }
 
     // The newest taps - 1 samples become the prefix of the next chunk.
     std::memmove(buffer, buffer + count, kept * sizeof(double));
     return peak;
+}
+
+double TruePeakDetector::peakOfPoints(const double* history, std::size_t count) {
+#if ORVINTA_TRUE_PEAK_X86
+    if (!mirroredPairs_.empty() && cpuHasAvx2Fma()) {
+        return peakOfChunkMirroredAvx2(history, count, mirroredPairs_.data(),
+                                       reversedBranches_.data(), tapsPerPhase_);
+    }
+#endif
+    return peakOfChunkGeneric(history, count, reversedBranches_.data(), oversampleFactor_,
+                              tapsPerPhase_, scratch_.data());
 }
 
 }  // namespace orvinta

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <span>
 #include <vector>
 
@@ -52,10 +53,16 @@ private:
     // Input samples of one chunk are converted into a contiguous double buffer prefixed by the
     // previous tapsPerPhase - 1 samples, so no per-sample shifting is needed.
     static constexpr int kChunkSamples = 1024;
+    // processForMaximum() bounds the interpolated points of a chunk in stretches of this many.
+    static constexpr std::size_t kSkipStretch = 64;
 
-    // Appends a chunk to the history and returns the largest |interpolated point| of it, or 0
-    // without interpolating when no point can exceed `skipAtOrBelow`.
+    // Appends a chunk to the history and returns the largest |interpolated point| of it. With
+    // skipAtOrBelow >= 0, stretches whose points cannot exceed it (nor the peak found so far)
+    // are not interpolated and count as 0.
     double processChunk(std::span<const float> samples, double skipAtOrBelow);
+    // Largest |interpolated point| for `count` input samples, history holding taps - 1 earlier
+    // samples before them.
+    double peakOfPoints(const double* history, std::size_t count);
 
     int oversampleFactor_;
     int tapsPerPhase_;
