@@ -291,31 +291,39 @@ double TruePeakDetector::processChunk(std::span<const float> samples, double ski
     const std::size_t kept = static_cast<std::size_t>(tapsPerPhase_ - 1);
     const std::size_t count = samples.size();
     double* buffer = history_.data();
-    std::copy(samples.begin(), samples.end(), buffer + kept);
-
-    double peak = 0.0;
     if (skipAtOrBelow < 0.0) {
-        peak = peakOfPoints(buffer, count);
-    } else {
-        // Stretch by stretch: the points [begin, end) read buffer[begin, end + kept), the
-        // chunk's own samples from position kept on. The margin covers the rounding of the
-        // sums, which may land a hair above the bound.
-        for (std::size_t begin = 0; begin < count; begin += kSkipStretch) {
-            const std::size_t end = std::min(count, begin + kSkipStretch);
-            double largest = 0.0;
-            for (std::size_t j = begin; j < kept; ++j) {
-                largest = std::max(largest, std::abs(buffer[j]));
-            }
-            const std::size_t first = std::max(begin, kept) - kept;
-            largest = std::max(largest, largestMagnitude(samples.subspan(first, end - first)));
-            if (largest * largestBranchGain_ * (1.0 + 1e-9) > std::max(skipAtOrBelow, peak)) {
-                peak = std::max(peak, peakOfPoints(buffer + begin, end - begin));
-            }
-        }
+        std::copy(samples.begin(), samples.end(), buffer + kept);
+        const double peak = peakOfPoints(buffer, count);
+        // The newest taps - 1 samples become the prefix of the next chunk.
+        std::memmove(buffer, buffer + count, kept * sizeof(double));
+        return peak;
     }
 
-    // The newest taps - 1 samples become the prefix of the next chunk.
-    std::memmove(buffer, buffer + count, kept * sizeof(double));
+    // Stretch by stretch: the points [begin, end) read buffer[begin, end + kept), the prefix
+    // and then samples [first, end); only the samples of stretches that are interpolated are
+    // widened into the buffer. The margin covers the rounding of the sums, which may land a
+    // hair above the bound.
+    double peak = 0.0;
+    for (std::size_t begin = 0; begin < count; begin += kSkipStretch) {
+        const std::size_t end = std::min(count, begin + kSkipStretch);
+        const std::size_t first = std::max(begin, kept) - kept;
+        double largest = largestMagnitude(samples.subspan(first, end - first));
+        for (std::size_t j = begin; j < kept; ++j) {
+            largest = std::max(largest, std::abs(buffer[j]));
+        }
+        if (largest * largestBranchGain_ * (1.0 + 1e-9) > std::max(skipAtOrBelow, peak)) {
+            std::copy(samples.begin() + static_cast<std::ptrdiff_t>(first),
+                      samples.begin() + static_cast<std::ptrdiff_t>(end), buffer + kept + first);
+            peak = std::max(peak, peakOfPoints(buffer + begin, end - begin));
+        }
+    }
+    // The newest taps - 1 samples of prefix and chunk become the next prefix.
+    if (count >= kept) {
+        std::copy(samples.end() - static_cast<std::ptrdiff_t>(kept), samples.end(), buffer);
+    } else {
+        std::memmove(buffer, buffer + count, (kept - count) * sizeof(double));
+        std::copy(samples.begin(), samples.end(), buffer + (kept - count));
+    }
     return peak;
 }
 

@@ -117,19 +117,20 @@ TEST(TruePeakDetector, EveryInterpolatedPointMatchesTheShiftingInterpolator) {
 
 TEST(TruePeakDetector, MaximumOnlyProcessingFindsEveryRiseOfTheMaximum) {
     // Quiet noise with single samples, each louder than the one before, a few samples ahead of
-    // a boundary: of a buffer (64, 4064), of a bounded stretch (1292) and of an internal chunk
-    // (3088). Each raises the maximum in the points after the boundary, within the buffer
-    // checked next, so a stretch skipped although it could hold the peak would show.
-    std::vector<float> signal = noise(5000, 11, 0.01f);
+    // a boundary: of a buffer (64), of a bounded stretch (1292), of a buffer shorter than the
+    // filter's history (2064 to 2071) and of an internal chunk (4088). Each raises the maximum
+    // in the points after the boundary, within the buffer checked next, so a stretch skipped
+    // although it could hold the peak would show.
+    std::vector<float> signal = noise(6000, 11, 0.01f);
     float level = 0.1f;
-    for (const std::size_t spike : {10, 62, 1288, 3085, 4060}) {
+    for (const std::size_t spike : {10, 62, 1288, 2063, 4085}) {
         signal[spike] = spike % 2 == 0 ? level : -level;
         level += 0.05f;
     }
     TruePeakDetector all(4, 16, 5.0);
     TruePeakDetector maximumOnly(4, 16, 5.0);
     std::size_t offset = 0;
-    for (const std::size_t block : {1u, 63u, 1100u, 900u, 2000u, 936u}) {
+    for (const std::size_t block : {1u, 63u, 1100u, 900u, 7u, 993u, 2936u}) {
         const auto buffer = std::span(signal).subspan(offset, block);
         offset += block;
         all.process(buffer);
