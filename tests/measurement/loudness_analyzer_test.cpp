@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <limits>
 #include <memory>
+#include <numbers>
+#include <random>
 #include <vector>
 
 #include "tests/measurement/loudness_signals.h"
@@ -295,6 +297,45 @@ TEST(LoudnessAnalyzer, GoniometerKeepsTheNewest2000Points) {
     LoudnessAnalyzer mono(1);
     EXPECT_TRUE(feed(mono, {left}, 4096).goniometerPoints.empty());
     EXPECT_FALSE(mono.latestSnapshot().phaseCorrelation.has_value());
+}
+
+TEST(LoudnessAnalyzer, TruePeakOfBandLimitedAudioIsItsWaveformBetweenTheSamples) {
+    // Equal partials from 10 to 19.5 kHz at random phases: the waveform between the samples is
+    // known exactly, and its largest magnitude at the interpolated points (each input sample
+    // less 7.875, 7.625, 7.375 and 7.125 sample periods) is what the meter must read. A passband
+    // that droops towards 20 kHz reads such audio low.
+    std::mt19937 generator(5);
+    std::uniform_real_distribution<double> uniform(0.0, 1.0);
+    std::vector<std::pair<double, double>> partials(60);
+    for (auto& [hz, phase] : partials) {
+        hz = 10000.0 + 9500.0 * uniform(generator);
+        phase = 2.0 * std::numbers::pi * uniform(generator);
+    }
+    const auto waveform = [&partials](double samplePeriods) {
+        double sum = 0.0;
+        for (const auto& [hz, phase] : partials) {
+            sum += std::sin(2.0 * std::numbers::pi * hz * samplePeriods / kRate + phase) / 40.0;
+        }
+        return sum;
+    };
+    const std::size_t half = kFramesPerSecond / 2;
+    std::vector<float> samples(2 * half);
+    for (std::size_t n = 0; n < samples.size(); ++n) {
+        samples[n] = static_cast<float>(waveform(static_cast<double>(n)));
+    }
+    double crest = 0.0;
+    for (std::size_t n = half - 8; n < 2 * half - 8; ++n) {
+        for (const double offset : {0.125, 0.375, 0.625, 0.875}) {
+            crest = std::max(crest, std::abs(waveform(static_cast<double>(n) + offset)));
+        }
+    }
+    // The onset rings; the second half is read after a statistics reset.
+    LoudnessAnalyzer analyzer(1);
+    analyzer.process({std::vector<float>(samples.begin(), samples.begin() + half)});
+    analyzer.resetLoudnessStatistics();
+    const LoudnessSnapshot s =
+        analyzer.process({std::vector<float>(samples.begin() + half, samples.end())});
+    EXPECT_NEAR(s.maxTruePeakDBTP[0], 20.0 * std::log10(crest), 0.02);
 }
 
 TEST(LoudnessAnalyzer, ReportsItsStageTimesAtMostEveryTwoSeconds) {
