@@ -311,7 +311,8 @@ double TruePeakDetector::processChunk(std::span<const float> samples, double ski
         for (std::size_t j = begin; j < kept; ++j) {
             largest = std::max(largest, std::abs(buffer[j]));
         }
-        if (largest * largestBranchGain_ * (1.0 + 1e-9) > std::max(skipAtOrBelow, peak)) {
+        // Written so that a not-a-number bound interpolates the stretch.
+        if (!(largest * largestBranchGain_ * (1.0 + 1e-9) <= std::max(skipAtOrBelow, peak))) {
             std::copy(samples.begin() + static_cast<std::ptrdiff_t>(first),
                       samples.begin() + static_cast<std::ptrdiff_t>(end), buffer + kept + first);
             peak = std::max(peak, peakOfPoints(buffer + begin, end - begin));
