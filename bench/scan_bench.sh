@@ -25,6 +25,7 @@ cores=$(nproc)
 files=$((2 * cores))
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 
 # Pink noise band-limited to 18 kHz like most masters, its level swinging slowly (a loudness
 # range of some LU), then the same programme resampled to 44.1 kHz FLAC.
@@ -79,6 +80,7 @@ done
 echo
 echo "$(uname -m), $cores cores ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')),"
 echo "${minutes} min of programme per file; × real time = audio seconds / seconds (wall or CPU)"
+echo "load average before: $load_before, after: $(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-22s %-10s %4s %5s %8s %10s %10s\n' tool input jobs files wall-s "×RT wall" "×RT CPU"
 printf '%s\n' "${rows[@]}"
 

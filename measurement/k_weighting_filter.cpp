@@ -51,8 +51,8 @@ struct SectionPair {
         Double2 y = b0 * x;
         y = y + b1 * x1;
         y = y + b2 * x2;
-        y = y - a1 * y1;
         y = y - a2 * y2;
+        y = y - a1 * y1;
         x2 = x1;
         x1 = x;
         y2 = y1;

@@ -6,7 +6,7 @@
 namespace orvinta {
 
 // Coefficients of one second-order section, normalised so that a0 = 1:
-// y[n] = b0 x[n] + b1 x[n-1] + b2 x[n-2] - a1 y[n-1] - a2 y[n-2].
+// y[n] = b0 x[n] + b1 x[n-1] + b2 x[n-2] - a2 y[n-2] - a1 y[n-1].
 struct BiquadCoefficients {
     double b0 = 1.0;
     double b1 = 0.0;
@@ -24,13 +24,15 @@ struct BiquadFilter {
     double y2 = 0.0;  // output two samples back
 
     // Filters one sample. The terms are added strictly left to right, so that every
-    // implementation of the cascade (scalar or several channels side by side) rounds alike.
+    // implementation of the cascade (scalar or several channels side by side) rounds alike; the
+    // previous output comes last, so that only one multiplication and one subtraction wait for
+    // it (the recursion, not the arithmetic, bounds the speed).
     double step(double x) {
         double y = coeffs.b0 * x;
         y = y + coeffs.b1 * x1;
         y = y + coeffs.b2 * x2;
-        y = y - coeffs.a1 * y1;
         y = y - coeffs.a2 * y2;
+        y = y - coeffs.a1 * y1;
         x2 = x1;
         x1 = x;
         y2 = y1;

@@ -54,13 +54,20 @@ public:
     static constexpr double spectrumMaxHz = 20000.0;
     static constexpr float spectrumFloorDB = -120.0f;
 
+    // What the snapshots are read for. A file scan reads the loudness values and the maximum
+    // true peaks only: the spectrum, the stereo phase and each buffer's own true peak are not
+    // computed (spectrumDB and goniometerPoints stay empty, phaseCorrelation absent,
+    // truePeakDBTP negative infinity); every other reading is the same as the live meter's.
+    enum class Use { liveMeter, fileScan };
+
     // A channel count below 1 is taken as 1. The stage timing reads the steady clock.
     explicit LoudnessAnalyzer(int channelCount);
+    LoudnessAnalyzer(int channelCount, Use use);
     // The same with another clock for the stage timing; an empty one means the steady clock.
     LoudnessAnalyzer(int channelCount, Clock clock);
     // Weights each channel after its position (BS.1770-4) instead of after the channel count;
     // the channel count is the number of positions. An empty list is one channel.
-    explicit LoudnessAnalyzer(std::span<const ChannelPosition> positions);
+    explicit LoudnessAnalyzer(std::span<const ChannelPosition> positions, Use use = Use::liveMeter);
 
     LoudnessAnalyzer(const LoudnessAnalyzer&) = delete;
     LoudnessAnalyzer& operator=(const LoudnessAnalyzer&) = delete;
@@ -119,9 +126,10 @@ private:
     void recordStageTimes(double truePeakMs, double kWeightMs, double ringWriteMs, double hopEvalMs,
                           bool hopFired, std::chrono::steady_clock::time_point now);
 
-    LoudnessAnalyzer(int channelCount, std::vector<double> channelWeights, Clock clock);
+    LoudnessAnalyzer(int channelCount, std::vector<double> channelWeights, Clock clock, Use use);
 
     int channels;
+    Use use;
     std::vector<double> weights;
     std::vector<KWeightingFilter> kFilters;
     std::vector<TruePeakDetector> truePeakDetectors;

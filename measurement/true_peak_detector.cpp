@@ -1,8 +1,10 @@
 #include "measurement/true_peak_detector.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -22,8 +24,17 @@ constexpr std::size_t tableIndex(int position) {
 }
 
 constexpr double kPi = 3.141592653589793;
-constexpr double kKaiserBeta = 8.6;
 constexpr double kNegativeInfinity = -std::numeric_limits<double>::infinity();
+
+// Largest |sample|. Without the sign bit a float's bits order like its magnitude, and an integer
+// maximum vectorises; a not-a-number sample reads larger than any number, infinity included.
+double largestMagnitude(std::span<const float> samples) {
+    std::uint32_t largest = 0;
+    for (const float sample : samples) {
+        largest = std::max(largest, std::bit_cast<std::uint32_t>(sample) & 0x7fffffffu);
+    }
+    return static_cast<double>(std::bit_cast<float>(largest));
+}
 
 // Largest |acc| over every interpolated point of one chunk, any number of branches.
 // history holds taps - 1 earlier samples followed by count new ones; branches holds each branch's
@@ -159,6 +170,9 @@ double TruePeakDetector::besselI0FromQuarterSquare(double a) {
 }
 
 TruePeakDetector::TruePeakDetector(int oversampleFactor, int tapsPerPhase)
+    : TruePeakDetector(oversampleFactor, tapsPerPhase, defaultKaiserBeta) {}
+
+TruePeakDetector::TruePeakDetector(int oversampleFactor, int tapsPerPhase, double kaiserBeta)
     : oversampleFactor_(oversampleFactor),
       tapsPerPhase_(tapsPerPhase),
       currentPeakDBTP_(kNegativeInfinity),
@@ -166,11 +180,14 @@ TruePeakDetector::TruePeakDetector(int oversampleFactor, int tapsPerPhase)
     if (oversampleFactor < 1 || tapsPerPhase < 1) {
         throw std::invalid_argument("TruePeakDetector: factor and taps per phase must be >= 1");
     }
+    if (!(kaiserBeta >= 0.0)) {
+        throw std::invalid_argument("TruePeakDetector: the Kaiser beta must be >= 0");
+    }
     const int factor = oversampleFactor;
     const int taps = tapsPerPhase;
     const int length = factor * taps;
     const double centre = (length - 1) / 2.0;
-    const double halfBeta = kKaiserBeta / 2.0;
+    const double halfBeta = kaiserBeta / 2.0;
     const double normaliser = besselI0FromQuarterSquare(halfBeta * halfBeta);
 
     // Kaiser-windowed sinc with its zeros every `factor` taps: the cut-off sits at half the input
@@ -191,13 +208,16 @@ TruePeakDetector::TruePeakDetector(int oversampleFactor, int tapsPerPhase)
     polyphaseFlat_.resize(static_cast<std::size_t>(length));
     reversedBranches_.resize(static_cast<std::size_t>(length));
     for (int p = 0; p < factor; ++p) {
+        double branchGain = 0.0;
         for (int k = 0; k < taps; ++k) {
             const int source = p + k * factor;
             const double value =
                 source < length ? prototype[static_cast<std::size_t>(source)] : 0.0;
             polyphaseFlat_[tableIndex(p * taps + k)] = value;
             reversedBranches_[tableIndex(p * taps + (taps - 1 - k))] = value;
+            branchGain += std::abs(value);
         }
+        largestBranchGain_ = std::max(largestBranchGain_, branchGain);
     }
 
     // The prototype is symmetric, so branch L - 1 - p holds the taps of branch p in reverse order;
@@ -238,40 +258,85 @@ void TruePeakDetector::process(std::span<const float> samples) {
     double peak = 0.0;
     while (!samples.empty()) {
         const std::size_t count = std::min(samples.size(), static_cast<std::size_t>(kChunkSamples));
-        peak = std::max(peak, processChunk(samples.first(count)));
+        // -1 never skips: every point counts towards the buffer's own peak.
+        peak = std::max(peak, processChunk(samples.first(count), -1.0));
         samples = samples.subspan(count);
     }
     currentPeakDBTP_ = peak > 0.0 ? 20.0 * std::log10(peak) : kNegativeInfinity;
-    if (currentPeakDBTP_ > maxPeakDBTP_) {
+    if (peak > maxPeakLinear_) {
+        maxPeakLinear_ = peak;
         maxPeakDBTP_ = currentPeakDBTP_;
+    }
+}
+
+void TruePeakDetector::processForMaximum(std::span<const float> samples) {
+    double peak = 0.0;
+    while (!samples.empty()) {
+        const std::size_t count = std::min(samples.size(), static_cast<std::size_t>(kChunkSamples));
+        peak = std::max(peak, processChunk(samples.first(count), std::max(peak, maxPeakLinear_)));
+        samples = samples.subspan(count);
+    }
+    if (peak > maxPeakLinear_) {
+        maxPeakLinear_ = peak;
+        maxPeakDBTP_ = 20.0 * std::log10(peak);
     }
 }
 
 void TruePeakDetector::resetMaxPeak() {
     maxPeakDBTP_ = kNegativeInfinity;
+    maxPeakLinear_ = 0.0;
 }
 
-double TruePeakDetector::processChunk(std::span<const float> samples) {
+double TruePeakDetector::processChunk(std::span<const float> samples, double skipAtOrBelow) {
     const std::size_t kept = static_cast<std::size_t>(tapsPerPhase_ - 1);
     const std::size_t count = samples.size();
     double* buffer = history_.data();
-    std::copy(samples.begin(), samples.end(), buffer + kept);
-
-    double peak = 0.0;
-#if ORVINTA_TRUE_PEAK_X86
-    if (!mirroredPairs_.empty() && cpuHasAvx2Fma()) {
-        peak = peakOfChunkMirroredAvx2(buffer, count, mirroredPairs_.data(),
-                                       reversedBranches_.data(), tapsPerPhase_);
-    } else
-#endif
-    {
-        peak = peakOfChunkGeneric(buffer, count, reversedBranches_.data(), oversampleFactor_,
-                                  tapsPerPhase_, scratch_.data());
+    if (skipAtOrBelow < 0.0) {
+        std::copy(samples.begin(), samples.end(), buffer + kept);
+        const double peak = peakOfPoints(buffer, count);
+        // The newest taps - 1 samples become the prefix of the next chunk.
+        std::memmove(buffer, buffer + count, kept * sizeof(double));
+        return peak;
     }
 
-    // The newest taps - 1 samples become the prefix of the next chunk.
-    std::memmove(buffer, buffer + count, kept * sizeof(double));
+    // Stretch by stretch: the points [begin, end) read buffer[begin, end + kept), the prefix
+    // and then samples [first, end); only the samples of stretches that are interpolated are
+    // widened into the buffer. The margin covers the rounding of the sums, which may land a
+    // hair above the bound.
+    double peak = 0.0;
+    for (std::size_t begin = 0; begin < count; begin += kSkipStretch) {
+        const std::size_t end = std::min(count, begin + kSkipStretch);
+        const std::size_t first = std::max(begin, kept) - kept;
+        double largest = largestMagnitude(samples.subspan(first, end - first));
+        for (std::size_t j = begin; j < kept; ++j) {
+            largest = std::max(largest, std::abs(buffer[j]));
+        }
+        // Written so that a not-a-number bound interpolates the stretch.
+        if (!(largest * largestBranchGain_ * (1.0 + 1e-9) <= std::max(skipAtOrBelow, peak))) {
+            std::copy(samples.begin() + static_cast<std::ptrdiff_t>(first),
+                      samples.begin() + static_cast<std::ptrdiff_t>(end), buffer + kept + first);
+            peak = std::max(peak, peakOfPoints(buffer + begin, end - begin));
+        }
+    }
+    // The newest taps - 1 samples of prefix and chunk become the next prefix.
+    if (count >= kept) {
+        std::copy(samples.end() - static_cast<std::ptrdiff_t>(kept), samples.end(), buffer);
+    } else {
+        std::memmove(buffer, buffer + count, (kept - count) * sizeof(double));
+        std::copy(samples.begin(), samples.end(), buffer + (kept - count));
+    }
     return peak;
+}
+
+double TruePeakDetector::peakOfPoints(const double* history, std::size_t count) {
+#if ORVINTA_TRUE_PEAK_X86
+    if (!mirroredPairs_.empty() && cpuHasAvx2Fma()) {
+        return peakOfChunkMirroredAvx2(history, count, mirroredPairs_.data(),
+                                       reversedBranches_.data(), tapsPerPhase_);
+    }
+#endif
+    return peakOfChunkGeneric(history, count, reversedBranches_.data(), oversampleFactor_,
+                              tapsPerPhase_, scratch_.data());
 }
 
 }  // namespace orvinta

@@ -30,9 +30,9 @@ public:
     explicit BlockMeter(const AudioFileReader& file) {
         if (file.channelPositions().empty()) {
             // No channel mask: weights by channel count.
-            analyzer.emplace(file.channels());
+            analyzer.emplace(file.channels(), LoudnessAnalyzer::Use::fileScan);
         } else {
-            analyzer.emplace(file.channelPositions());
+            analyzer.emplace(file.channelPositions(), LoudnessAnalyzer::Use::fileScan);
         }
     }
 

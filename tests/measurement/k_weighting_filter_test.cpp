@@ -24,7 +24,7 @@ std::vector<float> referenceCascade(const std::vector<float>& input) {
         double b0, b1, b2, a1, a2;
         double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
         double run(double x) {
-            const double y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
+            const double y = b0 * x + b1 * x1 + b2 * x2 - a2 * y2 - a1 * y1;
             x2 = x1;
             x1 = x;
             y2 = y1;

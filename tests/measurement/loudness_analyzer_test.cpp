@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <limits>
 #include <memory>
+#include <numbers>
+#include <random>
 #include <vector>
 
 #include "tests/measurement/loudness_signals.h"
@@ -186,9 +188,12 @@ TEST(LoudnessAnalyzer, ResultsDoNotDependOnHowTheAudioIsCut) {
     const LoudnessSnapshot expected = feed(reference, {left, right}, 4800);
     ASSERT_GT(expected.loudnessRangeLU, 0.0);
     // Hops fall on the same samples for any block size that divides the hop, sample by sample
-    // too; the maximum true peak carries its history across every buffer boundary.
+    // too; the maximum true peak carries its history across every buffer boundary. A file scan
+    // reads the same, though it leaves out the quiet stretches that cannot raise the peak.
     for (const std::size_t block : {1u, 480u, 1600u, 2400u, 127u, 1024u, 4095u, 4801u}) {
-        LoudnessAnalyzer analyzer(2);
+        const auto use =
+            block % 2 == 0 ? LoudnessAnalyzer::Use::fileScan : LoudnessAnalyzer::Use::liveMeter;
+        LoudnessAnalyzer analyzer(2, use);
         const LoudnessSnapshot s = feed(analyzer, {left, right}, block);
         for (std::size_t c = 0; c < 2; ++c) {
             EXPECT_NEAR(s.maxTruePeakDBTP[c], expected.maxTruePeakDBTP[c], 1e-9) << block;
@@ -291,6 +296,45 @@ TEST(LoudnessAnalyzer, GoniometerKeepsTheNewest2000Points) {
     LoudnessAnalyzer mono(1);
     EXPECT_TRUE(feed(mono, {left}, 4096).goniometerPoints.empty());
     EXPECT_FALSE(mono.latestSnapshot().phaseCorrelation.has_value());
+}
+
+TEST(LoudnessAnalyzer, TruePeakOfBandLimitedAudioIsItsWaveformBetweenTheSamples) {
+    // Equal partials from 10 to 19.5 kHz at random phases: the waveform between the samples is
+    // known exactly, and its largest magnitude at the interpolated points (each input sample
+    // less 7.875, 7.625, 7.375 and 7.125 sample periods) is what the meter must read. A passband
+    // that droops towards 20 kHz reads such audio low.
+    std::mt19937 generator(5);
+    std::uniform_real_distribution<double> uniform(0.0, 1.0);
+    std::vector<std::pair<double, double>> partials(60);
+    for (auto& [hz, phase] : partials) {
+        hz = 10000.0 + 9500.0 * uniform(generator);
+        phase = 2.0 * std::numbers::pi * uniform(generator);
+    }
+    const auto waveform = [&partials](double samplePeriods) {
+        double sum = 0.0;
+        for (const auto& [hz, phase] : partials) {
+            sum += std::sin(2.0 * std::numbers::pi * hz * samplePeriods / kRate + phase) / 40.0;
+        }
+        return sum;
+    };
+    const std::size_t half = kFramesPerSecond / 2;
+    std::vector<float> samples(2 * half);
+    for (std::size_t n = 0; n < samples.size(); ++n) {
+        samples[n] = static_cast<float>(waveform(static_cast<double>(n)));
+    }
+    double crest = 0.0;
+    for (std::size_t n = half - 8; n < 2 * half - 8; ++n) {
+        for (const double offset : {0.125, 0.375, 0.625, 0.875}) {
+            crest = std::max(crest, std::abs(waveform(static_cast<double>(n) + offset)));
+        }
+    }
+    // The onset rings; the second half is read after a statistics reset.
+    LoudnessAnalyzer analyzer(1);
+    analyzer.process({std::vector<float>(samples.begin(), samples.begin() + half)});
+    analyzer.resetLoudnessStatistics();
+    const LoudnessSnapshot s =
+        analyzer.process({std::vector<float>(samples.begin() + half, samples.end())});
+    EXPECT_NEAR(s.maxTruePeakDBTP[0], 20.0 * std::log10(crest), 0.02);
 }
 
 TEST(LoudnessAnalyzer, ReportsItsStageTimesAtMostEveryTwoSeconds) {
