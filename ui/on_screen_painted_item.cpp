@@ -36,7 +36,12 @@ ScreenPlacement screenPlacement(const QQuickItem& item) {
     const QPointF topRight = item.mapToScene(QPointF(w, 0)) * dpr;
     const QPointF bottomLeft = item.mapToScene(QPointF(0, h)) * dpr;
     const double sx = (topRight.x() - topLeft.x()) / w;
-    const double sy = (bottomLeft.y() - topLeft.y()) / h;
+    double sy = (bottomLeft.y() - topLeft.y()) / h;
+    // One scale read off two edges differs in its last bits; painters (and the instruments'
+    // caches and sprites) treat an exactly uniform scale as such.
+    if (std::abs(sy - sx) <= 1e-9 * std::abs(sx)) {
+        sy = sx;
+    }
     const bool axisAligned = topRight.y() == topLeft.y() && bottomLeft.x() == topLeft.x();
     if (!axisAligned || !(sx > 0.0) || !(sy > 0.0) || !std::isfinite(sx) || !std::isfinite(sy) ||
         !std::isfinite(topLeft.x()) || !std::isfinite(topLeft.y())) {
