@@ -55,6 +55,7 @@ protected:
             runs.back().second = x;
         }
         std::vector<double> centres;
+        centres.reserve(runs.size());
         for (const auto& [first, last] : runs) {
             centres.push_back((first + last + 1) / 2.0);
         }
