@@ -83,8 +83,14 @@ QSGNode* OnScreenPaintedItem::updatePaintNode(QSGNode* oldNode, UpdatePaintNodeD
     }
     const ScreenPlacement placement = screenPlacement(*this);
     const bool opaque = opaquePainting();
-    QImage image(placement.imageSize,
-                 opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
+    const QImage::Format format =
+        opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied;
+    // The texture made two frames ago, which shared this image, is gone: it is painted in place.
+    QImage& image = images_[nextImage_];
+    nextImage_ = 1 - nextImage_;
+    if (image.size() != placement.imageSize || image.format() != format) {
+        image = QImage(placement.imageSize, format);
+    }
     if (image.isNull()) {
         delete oldNode;
         shownPixels_ = QRect();

@@ -1,10 +1,14 @@
 #pragma once
 
+#include <QImage>
 #include <QQuickPaintedItem>
 #include <QRect>
 #include <QRectF>
 #include <QTransform>
 #include <QtQml/qqmlregistration.h>
+
+#include <array>
+#include <cstddef>
 
 namespace orvinta {
 
@@ -52,6 +56,10 @@ private:
 
     // The pixels of the image on screen now; written while the scene graph syncs the item.
     QRect shownPixels_;
+    // Painted in turn while the scene graph syncs the item: the texture shown shares one, the
+    // other is free, so frames neither allocate nor copy.
+    std::array<QImage, 2> images_;
+    std::size_t nextImage_ = 0;
 };
 
 }  // namespace orvinta
