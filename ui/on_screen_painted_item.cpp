@@ -17,8 +17,12 @@ namespace {
 constexpr int kMaxImageSide = 8192;
 
 ScreenPlacement ownSizePlacement(const QQuickItem& item) {
-    const QSize size(std::max(1, static_cast<int>(std::ceil(item.width()))),
-                     std::max(1, static_cast<int>(std::ceil(item.height()))));
+    const auto side = [](double points) {
+        return std::isfinite(points)
+                   ? static_cast<int>(std::clamp(std::ceil(points), 1.0, double{kMaxImageSide}))
+                   : 1;
+    };
+    const QSize size(side(item.width()), side(item.height()));
     return {QRect(QPoint(0, 0), size), size, QTransform(), QRectF(QPointF(0, 0), QSizeF(size))};
 }
 
@@ -43,8 +47,11 @@ ScreenPlacement screenPlacement(const QQuickItem& item) {
         sy = sx;
     }
     const bool axisAligned = topRight.y() == topLeft.y() && bottomLeft.x() == topLeft.x();
-    if (!axisAligned || !(sx > 0.0) || !(sy > 0.0) || !std::isfinite(sx) || !std::isfinite(sy) ||
-        !std::isfinite(topLeft.x()) || !std::isfinite(topLeft.y())) {
+    // Within whole-pixel range, NaN failing every comparison.
+    const auto representable = [](double v) { return std::abs(v) < 1e8; };
+    if (!axisAligned || !(sx > 0.0) || !(sy > 0.0) || !representable(topLeft.x()) ||
+        !representable(topLeft.y()) || !representable(topLeft.x() + w * sx) ||
+        !representable(topLeft.y() + h * sy)) {
         return ownSizePlacement(item);
     }
 

@@ -19,8 +19,8 @@ struct ScreenPlacement {
     QRect pixels;
     // The image drawn for them: their size, unless that is beyond any texture's.
     QSize imageSize;
-    // From the item's coordinates to an image of `pixels`' size: every point keeps its exact
-    // place on screen, so text and lines drawn through it meet the screen pixel for pixel.
+    // From the item's coordinates to that image: every point keeps its exact place on screen,
+    // so text and lines drawn through it meet the screen pixel for pixel.
     QTransform itemToImage;
     // `pixels` in the item's coordinates: where the scene graph shows that image.
     QRectF rectInItem;
