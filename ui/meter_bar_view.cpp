@@ -347,6 +347,7 @@ void MeterBarView::ensureCache(qreal dpr) {
     }
 
     QPainter p(&staticLayer_);
+    drawLayerInPoints(p);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
 
@@ -381,6 +382,7 @@ void MeterBarView::ensureCache(qreal dpr) {
     p.drawRoundedRect(bar, 4.0, 4.0);
 
     QPainter lit(&litSegments_);
+    drawLayerInPoints(lit);
     lit.setRenderHint(QPainter::Antialiasing);
     lit.setPen(Qt::NoPen);
     p.setBrush(Theme::whiteAlpha(0.06));

@@ -1,23 +1,79 @@
 #include "ui/on_screen_painted_item.h"
 
-#include <QLineF>
+#include <QImage>
+#include <QPainter>
 #include <QQuickWindow>
+#include <QSGImageNode>
 
 #include <algorithm>
 #include <cmath>
 
 namespace orvinta {
 
-double onScreenScale(const QQuickItem& item) {
+namespace {
+
+// Longest side of an item's image; a larger placement is drawn at lower resolution and
+// stretched (no screen is that large, but a scaled item may reach beyond its window).
+constexpr int kMaxImageSide = 8192;
+
+ScreenPlacement ownSizePlacement(const QQuickItem& item) {
+    const auto side = [](double points) {
+        return std::isfinite(points)
+                   ? static_cast<int>(std::clamp(std::ceil(points), 1.0, double{kMaxImageSide}))
+                   : 1;
+    };
+    const QSize size(side(item.width()), side(item.height()));
+    return {QRect(QPoint(0, 0), size), size, QTransform(), QRectF(QPointF(0, 0), QSizeF(size))};
+}
+
+}  // namespace
+
+ScreenPlacement screenPlacement(const QQuickItem& item) {
     const QQuickWindow* window = item.window();
-    if (!window) {
-        return 1.0;
+    const double w = item.width();
+    const double h = item.height();
+    if (!window || !(w > 0.0) || !(h > 0.0)) {
+        return ownSizePlacement(item);
     }
-    const QPointF origin = item.mapToScene(QPointF(0, 0));
-    const double sx = QLineF(origin, item.mapToScene(QPointF(1, 0))).length();
-    const double sy = QLineF(origin, item.mapToScene(QPointF(0, 1))).length();
-    const double scale = std::max(sx, sy) * window->effectiveDevicePixelRatio();
-    return std::isfinite(scale) && scale > 0.0 ? std::min(scale, 8.0) : 1.0;
+    const double dpr = window->effectiveDevicePixelRatio();
+    const QPointF topLeft = item.mapToScene(QPointF(0, 0)) * dpr;
+    const QPointF topRight = item.mapToScene(QPointF(w, 0)) * dpr;
+    const QPointF bottomLeft = item.mapToScene(QPointF(0, h)) * dpr;
+    const double sx = (topRight.x() - topLeft.x()) / w;
+    double sy = (bottomLeft.y() - topLeft.y()) / h;
+    // One scale read off two edges differs in its last bits; painters (and the instruments'
+    // caches and sprites) treat an exactly uniform scale as such.
+    if (std::abs(sy - sx) <= 1e-9 * std::abs(sx)) {
+        sy = sx;
+    }
+    const bool axisAligned = topRight.y() == topLeft.y() && bottomLeft.x() == topLeft.x();
+    // Within whole-pixel range, NaN failing every comparison.
+    const auto representable = [](double v) { return std::abs(v) < 1e8; };
+    if (!axisAligned || !(sx > 0.0) || !(sy > 0.0) || !representable(topLeft.x()) ||
+        !representable(topLeft.y()) || !representable(topLeft.x() + w * sx) ||
+        !representable(topLeft.y() + h * sy)) {
+        return ownSizePlacement(item);
+    }
+
+    const int left = static_cast<int>(std::lround(topLeft.x()));
+    const int top = static_cast<int>(std::lround(topLeft.y()));
+    const int right = std::max(left + 1, static_cast<int>(std::lround(topLeft.x() + w * sx)));
+    const int bottom = std::max(top + 1, static_cast<int>(std::lround(topLeft.y() + h * sy)));
+    ScreenPlacement placement;
+    placement.pixels = QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
+
+    const double shrink =
+        std::min(1.0, static_cast<double>(kMaxImageSide) /
+                          std::max(placement.pixels.width(), placement.pixels.height()));
+    placement.imageSize =
+        QSize(std::max(1, static_cast<int>(std::ceil(placement.pixels.width() * shrink))),
+              std::max(1, static_cast<int>(std::ceil(placement.pixels.height() * shrink))));
+    placement.itemToImage = QTransform::fromScale(shrink, shrink)
+                                .translate(topLeft.x() - left, topLeft.y() - top)
+                                .scale(sx, sy);
+    placement.rectInItem = QRectF((left - topLeft.x()) / sx, (top - topLeft.y()) / sy,
+                                  placement.pixels.width() / sx, placement.pixels.height() / sy);
+    return placement;
 }
 
 OnScreenPaintedItem::OnScreenPaintedItem(QQuickItem* parent) : QQuickPaintedItem(parent) {
@@ -25,24 +81,56 @@ OnScreenPaintedItem::OnScreenPaintedItem(QQuickItem* parent) : QQuickPaintedItem
             [this] { setOpaquePainting(fillColor().alpha() == 255); });
 }
 
-QSize OnScreenPaintedItem::onScreenTextureSize() const {
-    const QQuickWindow* w = window();
-    const double dpr = w ? w->effectiveDevicePixelRatio() : 1.0;
-    const double scale = onScreenScale(*this) / dpr;
-    if (!(scale > 1.0)) {
-        return {};  // QQuickPaintedItem's own: the item's size times the pixel ratio
+QSGNode* OnScreenPaintedItem::updatePaintNode(QSGNode* oldNode, UpdatePaintNodeData* /*data*/) {
+    QQuickWindow* w = window();
+    if (!w || !(width() > 0.0) || !(height() > 0.0)) {
+        delete oldNode;
+        shownPixels_ = QRect();
+        return nullptr;
     }
-    return QSize(std::max(1, static_cast<int>(std::ceil(width() * scale - 1e-6))),
-                 std::max(1, static_cast<int>(std::ceil(height() * scale - 1e-6))));
+    const ScreenPlacement placement = screenPlacement(*this);
+    const bool opaque = opaquePainting();
+    const QImage::Format format =
+        opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied;
+    // The texture made two frames ago, which shared this image, is gone: it is painted in place.
+    QImage& image = images_[nextImage_];
+    nextImage_ = 1 - nextImage_;
+    if (image.size() != placement.imageSize || image.format() != format) {
+        image = QImage(placement.imageSize, format);
+    }
+    if (image.isNull()) {
+        delete oldNode;
+        shownPixels_ = QRect();
+        return nullptr;
+    }
+    image.fill(fillColor());
+    {
+        QPainter painter(&image);
+        if (antialiasing()) {
+            painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
+                                   QPainter::SmoothPixmapTransform);
+        }
+        painter.setTransform(placement.itemToImage);
+        paint(&painter);
+    }
+
+    auto* node = static_cast<QSGImageNode*>(oldNode);
+    if (!node) {
+        node = w->createImageNode();
+        node->setOwnsTexture(true);
+        // Image pixels meet screen pixels one to one: filtering would only blur.
+        node->setFiltering(QSGTexture::Nearest);
+    }
+    node->setTexture(w->createTextureFromImage(
+        image, opaque ? QQuickWindow::TextureIsOpaque : QQuickWindow::CreateTextureOptions()));
+    node->setSourceRect(QRectF(QPointF(0, 0), QSizeF(image.size())));
+    node->setRect(placement.rectInItem);
+    shownPixels_ = placement.pixels;
+    return node;
 }
 
-QSGNode* OnScreenPaintedItem::updatePaintNode(QSGNode* oldNode, UpdatePaintNodeData* data) {
-    setTextureSize(onScreenTextureSize());
-    return QQuickPaintedItem::updatePaintNode(oldNode, data);
-}
-
-void OnScreenPaintedItem::repaintIfScaleChanged() {
-    if (onScreenTextureSize() != textureSize()) {
+void OnScreenPaintedItem::repaintIfPlacementChanged() {
+    if (window() && screenPlacement(*this).pixels != shownPixels_) {
         update();
     }
 }
@@ -52,7 +140,7 @@ void OnScreenPaintedItem::itemChange(ItemChange change, const ItemChangeData& va
         // The dashboard's scale follows the window's size through QML bindings; look once they
         // have run.
         for (auto signal : {&QWindow::widthChanged, &QWindow::heightChanged}) {
-            connect(value.window, signal, this, &OnScreenPaintedItem::repaintIfScaleChanged,
+            connect(value.window, signal, this, &OnScreenPaintedItem::repaintIfPlacementChanged,
                     Qt::QueuedConnection);
         }
     }

@@ -1,24 +1,44 @@
 #pragma once
 
+#include <QImage>
 #include <QQuickPaintedItem>
-#include <QSize>
+#include <QRect>
+#include <QRectF>
+#include <QTransform>
 #include <QtQml/qqmlregistration.h>
+
+#include <array>
+#include <cstddef>
 
 namespace orvinta {
 
-// Device pixels per point that an item finally covers on screen: the scale of every ancestor
-// (the dashboard is laid out at one size and scaled to the window) times the window's device
-// pixel ratio. 1 for an item outside a window.
-double onScreenScale(const QQuickItem& item);
+// Where an item's drawing lands on screen. The dashboard is laid out at one size and scaled to
+// the window, so an item covers some fractional rectangle of device pixels.
+struct ScreenPlacement {
+    // The device pixels the item covers, its edges rounded to whole pixels.
+    QRect pixels;
+    // The image drawn for them: their size, unless that is beyond any texture's.
+    QSize imageSize;
+    // From the item's coordinates to that image: every point keeps its exact place on screen,
+    // so text and lines drawn through it meet the screen pixel for pixel.
+    QTransform itemToImage;
+    // `pixels` in the item's coordinates: where the scene graph shows that image.
+    QRectF rectInItem;
+};
 
-// A painted instrument whose texture has the pixel size the item occupies on screen when the
-// dashboard is scaled up, so that its text and lines stay as sharp as QML text: paint() still
-// draws in the item's own coordinates, under a painter the scene graph scales to the texture.
-// The texture follows the window's size and pixel ratio. A scaled-down item keeps a texture of
-// its own size: Qt 6.4's software scene graph misplaces a texture smaller than its item (it
-// shows it at the texture's scale, cropped). An opaque `fillColor` (the exact colour under the
-// item) makes the item opaque to the scene graph: the software renderer then skips repainting
-// whatever lies beneath it when the item changes. Lives on the UI thread.
+// The placement of an item in its window: the scale and offset of every ancestor and the
+// window's device pixel ratio. An item outside a window, or turned or mirrored, is placed at
+// its own size in points.
+ScreenPlacement screenPlacement(const QQuickItem& item);
+
+// A painted instrument drawn at the pixel size it finally covers on screen, whatever the
+// dashboard's scale and the screen's pixel ratio, so that its text and lines are as sharp as
+// QML text: paint() still draws in the item's own coordinates, under a painter that maps them
+// onto the device pixels, and the scene graph shows the image one to one, unfiltered. The
+// image follows the window's size and pixel ratio. An opaque `fillColor` (the exact colour
+// under the item) makes the image opaque to the scene graph: the software renderer then skips
+// repainting whatever lies beneath it when the item changes. Lives on the UI thread (the scene
+// graph calls paint() while that thread waits for it).
 class OnScreenPaintedItem : public QQuickPaintedItem {
     Q_OBJECT
     QML_ANONYMOUS
@@ -32,10 +52,14 @@ protected:
     void geometryChange(const QRectF& newGeometry, const QRectF& oldGeometry) override;
 
 private:
-    // Texture size: the item's size in points times the on-screen scale without the window's
-    // pixel ratio (QQuickPaintedItem applies that itself); empty for no scaling up.
-    QSize onScreenTextureSize() const;
-    void repaintIfScaleChanged();
+    void repaintIfPlacementChanged();
+
+    // The pixels of the image on screen now; written while the scene graph syncs the item.
+    QRect shownPixels_;
+    // Painted in turn while the scene graph syncs the item: the texture shown shares one, the
+    // other is free, so frames neither allocate nor copy.
+    std::array<QImage, 2> images_;
+    std::size_t nextImage_ = 0;
 };
 
 }  // namespace orvinta

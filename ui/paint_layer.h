@@ -24,6 +24,17 @@ inline QImage makeTransparentLayer(QSizeF size, qreal dpr) {
     return image;
 }
 
+// Makes a painter just begun on a layer from makeTransparentLayer() draw in points. QPainter
+// applies an image's pixel ratio only from 1 up, so on the layer of a dashboard scaled below 1
+// it would draw points as pixels: the drawing too large and cropped.
+inline void drawLayerInPoints(QPainter& painter) {
+    const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    const qreal applied = painter.deviceTransform().m11();
+    if (ratio > 0.0 && applied > 0.0 && ratio != applied) {
+        painter.scale(ratio / applied, ratio / applied);
+    }
+}
+
 // Device pixels per point of a painter: the surface's pixel ratio times the scale of the
 // painter's transform, so that caches drawn at this resolution meet the surface one to one.
 inline qreal paintScale(const QPainter* painter) {

@@ -266,6 +266,7 @@ void RadarLoudnessView::ensureCache(QSizeF side, qreal dpr) {
     }
 
     QPainter p(&dialLayer_);
+    drawLayerInPoints(p);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
 
@@ -405,6 +406,7 @@ void RadarLoudnessView::paint(QPainter* painter) {
         const QPolygonF trace = radarTracePolygon(buckets_, c, R, minLUFS_, maxLUFS_);
         {
             QPainter layer(&wedgeLayer_);
+            drawLayerInPoints(layer);
             layer.setRenderHint(QPainter::Antialiasing);
             layer.setPen(Qt::NoPen);
             QBrush ramp(rampDisc_);

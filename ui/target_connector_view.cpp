@@ -50,7 +50,7 @@ QSizeF labelSize() {
 
 }  // namespace
 
-TargetConnectorView::TargetConnectorView(QQuickItem* parent) : QQuickPaintedItem(parent) {
+TargetConnectorView::TargetConnectorView(QQuickItem* parent) : OnScreenPaintedItem(parent) {
     setAntialiasing(true);
 }
 

@@ -1,11 +1,12 @@
 #pragma once
 
 #include <QPointF>
-#include <QQuickPaintedItem>
 #include <QRectF>
 #include <QtQml/qqmlregistration.h>
 
 #include <optional>
+
+#include "ui/on_screen_painted_item.h"
 
 namespace orvinta {
 
@@ -32,7 +33,7 @@ QRectF targetConnectorBounds(const TargetConnectorGeometry& geometry, QSizeF lab
 
 // Draws the dashed yellow line from the target level on the meter bar to the target ring of
 // the radar, with its "TARGET" label. Lies over the main row and takes no input. UI thread.
-class TargetConnectorView : public QQuickPaintedItem {
+class TargetConnectorView : public OnScreenPaintedItem {
     Q_OBJECT
     QML_ELEMENT
     Q_PROPERTY(bool hasTarget READ hasTarget WRITE setHasTarget NOTIFY hasTargetChanged FINAL)

@@ -225,6 +225,7 @@ void TruePeakBarView::ensureCache(qreal dpr) {
     }
 
     QPainter p(&staticLayer_);
+    drawLayerInPoints(p);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
 
@@ -233,6 +234,7 @@ void TruePeakBarView::ensureCache(qreal dpr) {
     p.drawText(QPointF(0.0, layout_.headerBaseline), label_);
 
     QPainter lit(&litSegments_);
+    drawLayerInPoints(lit);
     lit.setRenderHint(QPainter::Antialiasing);
     lit.setPen(Qt::NoPen);
     p.setPen(Qt::NoPen);

