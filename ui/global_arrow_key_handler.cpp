@@ -37,7 +37,9 @@ void GlobalArrowKeyHandler::setWindow(QQuickWindow* window) {
 }
 
 bool GlobalArrowKeyHandler::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != window_ || event->type() != QEvent::KeyPress || hasOpenPopup(window_)) {
+    // The event's type first: a window being destroyed still filters events, and reading the
+    // window pointer then would downcast an object that is no longer a window.
+    if (event->type() != QEvent::KeyPress || watched != window_ || hasOpenPopup(window_)) {
         return QObject::eventFilter(watched, event);
     }
     const auto* keyEvent = static_cast<QKeyEvent*>(event);

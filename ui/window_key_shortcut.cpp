@@ -37,7 +37,10 @@ void WindowKeyShortcut::setWindow(QQuickWindow* window) {
 }
 
 bool WindowKeyShortcut::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != window_) {
+    // The event's type first: a window being destroyed still filters events, and reading the
+    // window pointer then would downcast an object that is no longer a window.
+    if ((event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) ||
+        watched != window_) {
         return QObject::eventFilter(watched, event);
     }
     const auto* keyEvent = static_cast<QKeyEvent*>(event);
