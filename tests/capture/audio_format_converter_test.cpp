@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "measurement/loudness_analyzer.h"
+#include "tests/support/captured_log.h"
 
 namespace orvinta {
 namespace {
@@ -329,7 +330,7 @@ TEST(AudioFormatConverter, UnconvertibleFormatYieldsNothingAndIsNotRetried) {
     EXPECT_FALSE(converter.convert(bad.view()));
     EXPECT_FALSE(converter.convert(bad.view()));
     EXPECT_FALSE(converter.convert(bad.view()));
-    std::string log = testing::internal::GetCapturedStdout();
+    std::string log = test::capturedLog();
     // One attempt, one report, however many buffers follow in that format.
     EXPECT_EQ(log,
               "[Tessaro] AudioFormatConverter: cannot convert 0 Hz, 2 channels, f32 "
@@ -342,7 +343,7 @@ TEST(AudioFormatConverter, UnconvertibleFormatYieldsNothingAndIsNotRetried) {
     testing::internal::CaptureStdout();
     EXPECT_FALSE(converter.convert(bad.view()));
     EXPECT_FALSE(converter.convert(bad.view()));
-    log = testing::internal::GetCapturedStdout();
+    log = test::capturedLog();
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1);
 
     // Other impossible formats: no channels, a NaN rate.
@@ -354,7 +355,7 @@ TEST(AudioFormatConverter, UnconvertibleFormatYieldsNothingAndIsNotRetried) {
     nanRate.format.sampleRate = std::numeric_limits<double>::quiet_NaN();
     EXPECT_FALSE(converter.convert(nanRate.view()));
     EXPECT_FALSE(converter.convert(nanRate.view()));
-    log = testing::internal::GetCapturedStdout();
+    log = test::capturedLog();
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
 }
 

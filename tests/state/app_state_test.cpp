@@ -16,6 +16,7 @@
 
 #include "capture/audio_capture_error.h"
 #include "tests/state/state_test_support.h"
+#include "tests/support/captured_log.h"
 #include "tests/support/fake_source/scripted_capture_source.h"
 
 namespace orvinta {
@@ -134,7 +135,7 @@ TEST_F(AppStateTest, FailedStartsShowTheirTextAndTheNextStartClearsIt) {
         sources.options.startError = c.error;
         testing::internal::CaptureStdout();
         ASSERT_TRUE(startAndWait(state));
-        const std::string output = testing::internal::GetCapturedStdout();
+        const std::string output = test::capturedLog();
         EXPECT_FALSE(state.isRunning());
         EXPECT_EQ(state.property("errorMessage").toString(), c.text);
         EXPECT_EQ(test::linesContaining(output, c.text.toStdString()).size(), 1u);
@@ -195,10 +196,9 @@ TEST_F(AppStateTest, SourceChangeRestartsARunOrAPendingStartOnTheNewSource) {
     EXPECT_EQ(state.inputFormatDescription(), kSystemAudioText);
     EXPECT_TRUE(state.isStarting());
     ASSERT_TRUE(finished.wait(10'000));
-    EXPECT_EQ(test::linesContaining(testing::internal::GetCapturedStdout(),
-                                    "input source change -> System Audio")
-                  .size(),
-              1u);
+    EXPECT_EQ(
+        test::linesContaining(test::capturedLog(), "input source change -> System Audio").size(),
+        1u);
     EXPECT_TRUE(state.isRunning());
     EXPECT_EQ(sources.requested.back(), InputSource::systemAudio);
     EXPECT_EQ(sources.made[0]->stopCount(), 1);

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "tests/state/state_test_support.h"
+#include "tests/support/captured_log.h"
 
 namespace orvinta {
 namespace {
@@ -95,7 +96,7 @@ TEST_F(ReadingsOnManualClock, HopStatisticsLineComesAtOnceThenAtMostEveryFiveSec
     }
     now += 2s;  // 5.97 s after the first line
     readings.recordHop(now - 50ms);
-    const std::string output = testing::internal::GetCapturedStdout();
+    const std::string output = test::capturedLog();
     const QRegularExpression line(QStringLiteral(
         R"(^\[Tessaro\] AppState: mainActor hop delay avg=(\d+\.\d)ms max=(\d+\.\d)ms \((\d+) snapshots\)$)"));
     QStringList statistics;
