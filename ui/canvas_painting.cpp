@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QPainter>
 #include <QPen>
+#include <QQuickPaintedItem>
 
 #include <algorithm>
 #include <cmath>
@@ -35,15 +36,34 @@ void blitCachedLayersPlainly(QPainter* painter) {
     painter->setRenderHint(QPainter::SmoothPixmapTransform, false);
 }
 
-bool cachedLayerNeedsRebuild(const QImage& layer, const QPainter* painter, QSizeF size) {
-    return layer.isNull() || layer.size() != cachedLayerPixelSize(painter, size);
+namespace {
+
+const QString kLayerBaseKey = QStringLiteral("base");
+
+QString layerBaseName(const QColor& base) {
+    return base.alpha() == 255 ? base.name(QColor::HexArgb) : QString();
 }
 
-QImage renderCachedLayer(const QPainter* painter, QSizeF size,
+}  // namespace
+
+QColor layerBase(const QQuickPaintedItem& item) {
+    const QColor fill = item.fillColor();
+    return fill.alpha() == 255 ? fill : QColor(Qt::transparent);
+}
+
+bool cachedLayerNeedsRebuild(const QImage& layer, const QPainter* painter, QSizeF size,
+                             const QColor& base) {
+    return layer.isNull() || layer.size() != cachedLayerPixelSize(painter, size) ||
+           layer.text(kLayerBaseKey) != layerBaseName(base);
+}
+
+QImage renderCachedLayer(const QPainter* painter, QSizeF size, const QColor& base,
                          const std::function<void(QPainter*)>& draw) {
     const QSize pixels = cachedLayerPixelSize(painter, size);
-    QImage layer(pixels, QImage::Format_ARGB32_Premultiplied);
-    layer.fill(Qt::transparent);
+    const bool opaque = base.alpha() == 255;
+    QImage layer(pixels, opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
+    layer.fill(opaque ? base : QColor(Qt::transparent));
+    layer.setText(kLayerBaseKey, layerBaseName(base));
     QPainter p(&layer);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);

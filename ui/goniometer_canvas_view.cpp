@@ -170,8 +170,10 @@ void GoniometerCanvasView::paint(QPainter* painter) {
         return;
     }
     painter->setRenderHint(QPainter::Antialiasing);
-    if (cachedLayerNeedsRebuild(scaleCache_, painter, size)) {
-        scaleCache_ = renderCachedLayer(painter, size, [size](QPainter* p) { drawScale(p, size); });
+    const QColor base = layerBase(*this);
+    if (cachedLayerNeedsRebuild(scaleCache_, painter, size, base)) {
+        scaleCache_ =
+            renderCachedLayer(painter, size, base, [size](QPainter* p) { drawScale(p, size); });
     }
     painter->drawImage(QRectF(QPointF(0, 0), size), scaleCache_);
 

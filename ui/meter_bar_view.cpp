@@ -332,7 +332,7 @@ void MeterBarView::peakTick() {
 
 void MeterBarView::ensureCache(qreal dpr) {
     const CacheKey key{size(),     dpr,        minValue_,  maxValue_, segmentCount_,
-                       showScale_, showLabel_, showValue_, label_};
+                       showScale_, showLabel_, showValue_, label_,    layerBase(*this)};
     if (key == cacheKey_ && !staticLayer_.isNull()) {
         return;
     }
@@ -340,7 +340,7 @@ void MeterBarView::ensureCache(qreal dpr) {
     layout_ = meterBarLayout(size(), showLabel_, showScale_, showValue_);
     const MeterBarLayout& layout = layout_;
 
-    staticLayer_ = makeTransparentLayer(size(), dpr);
+    staticLayer_ = makeBaseLayer(size(), dpr, key.base);
     litSegments_ = makeTransparentLayer(size(), dpr);
     if (staticLayer_.isNull() || litSegments_.isNull()) {
         return;

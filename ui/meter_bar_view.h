@@ -222,11 +222,13 @@ private:
         bool showLabel = false;
         bool showValue = false;
         QString label;
+        QColor base;
         bool operator==(const CacheKey&) const = default;
     };
     CacheKey cacheKey_;
     MeterBarLayout layout_;
-    // Caption, scale, background and unlit segments.
+    // Caption, scale, background and unlit segments, over the item's opaque fill colour when it
+    // has one.
     QImage staticLayer_;
     // Every segment lit, over nothing.
     QImage litSegments_;

@@ -235,12 +235,12 @@ void RadarLoudnessView::setIdentity(int identity) {
 }
 
 void RadarLoudnessView::ensureCache(QSizeF side, qreal dpr) {
-    const CacheKey key{side, dpr, minLUFS_, maxLUFS_, targetLUFS_};
+    const CacheKey key{side, dpr, minLUFS_, maxLUFS_, targetLUFS_, layerBase(*this)};
     if (key == cacheKey_ && !dialLayer_.isNull()) {
         return;
     }
     cacheKey_ = key;
-    dialLayer_ = makeTransparentLayer(side, dpr);
+    dialLayer_ = makeBaseLayer(side, dpr, key.base);
     // The disc is used as a brush texture, placed by a transform, so it carries no pixel ratio.
     rampDisc_ = makeTransparentLayer(side * dpr, 1.0);
     wedgeLayer_ = makeTransparentLayer(side, dpr);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QImage>
 #include <QPointF>
 #include <QPolygonF>
@@ -167,10 +168,12 @@ private:
         double minLUFS = 0.0;
         double maxLUFS = 0.0;
         QVariant target;
+        QColor base;
         bool operator==(const CacheKey&) const = default;
     };
     CacheKey cacheKey_;
-    // Background, dial, spokes, rings, captions, centre dot and target ring.
+    // Background, dial, spokes, rings, captions, centre dot and target ring, over the item's
+    // opaque fill colour when it has one.
     QImage dialLayer_;
     // The loudness ramp as a disc: each pixel coloured by its distance from the centre.
     QImage rampDisc_;

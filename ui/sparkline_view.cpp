@@ -171,9 +171,10 @@ void SparklineView::paint(QPainter* painter) {
     painter->setRenderHint(QPainter::Antialiasing);
 
     const bool gridStale = gridCacheMin_ != minLUFS_ || gridCacheMax_ != maxLUFS_;
-    if (cachedLayerNeedsRebuild(gridCache_, painter, size) || gridStale) {
-        gridCache_ =
-            renderCachedLayer(painter, size, [this, size](QPainter* p) { drawGrid(p, size); });
+    const QColor base = layerBase(*this);
+    if (cachedLayerNeedsRebuild(gridCache_, painter, size, base) || gridStale) {
+        gridCache_ = renderCachedLayer(painter, size, base,
+                                       [this, size](QPainter* p) { drawGrid(p, size); });
         gridCacheMin_ = minLUFS_;
         gridCacheMax_ = maxLUFS_;
     }

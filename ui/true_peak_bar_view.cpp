@@ -212,13 +212,13 @@ void TruePeakBarView::peakTick() {
 }
 
 void TruePeakBarView::ensureCache(qreal dpr) {
-    const CacheKey key{size(), dpr, segmentCount_, label_, scaleTicks_};
+    const CacheKey key{size(), dpr, segmentCount_, label_, scaleTicks_, layerBase(*this)};
     if (key == cacheKey_ && !staticLayer_.isNull()) {
         return;
     }
     cacheKey_ = key;
     layout_ = truePeakBarLayout(size());
-    staticLayer_ = makeTransparentLayer(size(), dpr);
+    staticLayer_ = makeBaseLayer(size(), dpr, key.base);
     litSegments_ = makeTransparentLayer(size(), dpr);
     if (staticLayer_.isNull() || litSegments_.isNull()) {
         return;

@@ -158,11 +158,13 @@ private:
         int segmentCount = 0;
         QString label;
         QList<double> scaleTicks;
+        QColor base;
         bool operator==(const CacheKey&) const = default;
     };
     CacheKey cacheKey_;
     TruePeakBarLayout layout_;
-    // Caption, unlit segments and scale labels.
+    // Caption, unlit segments and scale labels, over the item's opaque fill colour when it has
+    // one.
     QImage staticLayer_;
     // Every segment lit, over nothing.
     QImage litSegments_;
