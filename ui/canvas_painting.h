@@ -58,10 +58,11 @@ QPolygonF thinToColumns(const QPolygonF& line, double columnWidth);
 // at a corner (a segment between points outside those squares cannot enter the cut-off area).
 bool reachesRoundedCorner(const QPolygonF& line, QSizeF size, double radius);
 
-// Strokes a polyline with flat caps and mitred joins. A line denser than the painter's device
-// pixels is thinned to its pixel columns first and drawn with round joins (the stroker's cost
-// grows with the point count; a 60-second history holds ten points for every pixel of a
-// sparkline).
+// Strokes a polyline of an opaque colour with flat ends, each segment as a line of its own with
+// square caps, which cover the outside of every bend as a join would and cost a fifth of a
+// stroked polyline. A line denser than the painter's device pixels is thinned to its pixel
+// columns first (the cost grows with the point count; a 60-second history holds ten points for
+// every pixel of a sparkline).
 void drawStrokedPolyline(QPainter* painter, const QPolygonF& line, const QColor& color,
                          double width);
 
