@@ -134,6 +134,13 @@ protected:
 
 private:
     void ensureCache(qreal dpr);
+    // What the value shows: the lit segments and the read-out.
+    struct Picture {
+        int litSegments = 0;
+        QString readout;
+        bool operator==(const Picture&) const = default;
+    };
+    Picture picture() const;
 
     QString label_;
     double value_;
@@ -163,6 +170,8 @@ private:
     };
     CacheKey cacheKey_;
     TruePeakBarLayout layout_;
+    // Where the read-out starts: after the caption.
+    double readoutLeft_ = 0.0;
     // Caption, unlit segments and scale labels, over the item's opaque fill colour when it has
     // one.
     QImage staticLayer_;
