@@ -189,7 +189,8 @@ MeterBarView::MeterBarView(QQuickItem* parent)
       value_(-std::numeric_limits<double>::infinity()),
       accent_(Theme::green()) {
     setAntialiasing(true);
-    setImplicitWidth(kScaleColumnWidth + kRowSpacing + kMaxBarWidth);
+    // The scale and the widest bar, with room for the halo of the target line on both sides.
+    setImplicitWidth(kScaleColumnWidth + kRowSpacing + kMaxBarWidth + 2.0 * kGlowRadius);
     setImplicitHeight(200.0);
     restartTicker();
 }
