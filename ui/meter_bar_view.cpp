@@ -232,11 +232,24 @@ void MeterBarView::setLabel(const QString& label) {
     setItemProperty(this, label_, label, &MeterBarView::labelChanged);
 }
 
+MeterBarView::Picture MeterBarView::picture() const {
+    return {litSegmentCount(meterFillFraction(value_, minValue_, maxValue_), segmentCount_),
+            showValue_ ? Theme::formatValue(value_) : QString()};
+}
+
+// The loudness changes with every hop; the bar repaints only when its picture changes: another
+// segment lights or goes out, the held peak moves, or the value reads otherwise.
 void MeterBarView::setValue(double value) {
-    bool peakMoved = false;
-    setItemProperty(this, value_, value, &MeterBarView::valueChanged, [&] {
-        peakMoved = !building_ && peakHoldEnabled_ && peak_.raise(value, ViewClock::now());
-    });
+    if (sameDouble(value_, value)) {
+        return;
+    }
+    const Picture before = picture();
+    value_ = value;
+    const bool peakMoved = !building_ && peakHoldEnabled_ && peak_.raise(value, ViewClock::now());
+    if (peakMoved || picture() != before) {
+        update();
+    }
+    emit valueChanged();
     if (peakMoved) {
         emit peakValueChanged();
     }

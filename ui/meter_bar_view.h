@@ -184,6 +184,13 @@ private:
     void updateBarFrame();
     void restartTicker();
     void ensureCache(qreal dpr);
+    // What the value shows: the lit segments and, when shown, its text.
+    struct Picture {
+        int litSegments = 0;
+        QString text;
+        bool operator==(const Picture&) const = default;
+    };
+    Picture picture() const;
 
     QString label_;
     double value_;

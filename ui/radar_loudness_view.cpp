@@ -22,6 +22,8 @@ namespace {
 
 constexpr double kStubRadius = 2.5;
 constexpr double kMinSide = 220.0;
+// A wedge whose corner moves by less than this many points looks the same.
+constexpr double kVisibleRadiusStep = 0.1;
 
 // Draws text centred on a point.
 void drawCentredText(QPainter* painter, QPointF centre, const QString& text) {
@@ -187,8 +189,24 @@ void RadarLoudnessView::setMomentaryLUFS(double lufs) {
     emit momentaryLUFSChanged();
 }
 
+bool RadarLoudnessView::traceMovesVisibly(const RadarBuckets& before) const {
+    if (before.size() != buckets_.size()) {
+        return true;
+    }
+    const double dial = radarDialRadius(radarDrawingRect(size()).width());
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        if (before[i].has_value() != buckets_[i].has_value() ||
+            !(std::abs(radarBucketRadius(before[i], minLUFS_, maxLUFS_, dial) -
+                       radarBucketRadius(buckets_[i], minLUFS_, maxLUFS_, dial)) <
+              kVisibleRadiusStep)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // A new elapsed time repaints only when the picture changes: the sweep reaches another bucket,
-// or the loudness recorded in a bucket changes (at most once a hop).
+// or the loudness recorded in a bucket moves its wedge visibly (at most once a hop).
 void RadarLoudnessView::setElapsedSeconds(double seconds) {
     if (sameDouble(elapsedSeconds_, seconds)) {
         return;
@@ -200,7 +218,7 @@ void RadarLoudnessView::setElapsedSeconds(double seconds) {
     if (!building_) {
         radarRecord(buckets_, lastElapsed_, seconds, momentaryLUFS_, minLUFS_, cycleSeconds_);
     }
-    if (building_ || before != buckets_ ||
+    if (building_ || traceMovesVisibly(before) ||
         sweepBefore != radarBucketIndex(seconds, cycleSeconds_, count)) {
         update();
     }

@@ -143,6 +143,8 @@ protected:
 
 private:
     void clearTrace();
+    // Whether the wedges drawn from `before` differ visibly from those of the current buckets.
+    bool traceMovesVisibly(const RadarBuckets& before) const;
     void ensureCache(QSizeF side, qreal dpr);
     // Multiplies every pixel of the wedge layer within bounds by its bucket's opacity.
     void fadeByAge(const QRectF& bounds, qreal dpr, int current, int count);
