@@ -380,16 +380,22 @@ void RadarLoudnessView::fadeByAge(const QRectF& bounds, qreal dpr, int current, 
         std::clamp(static_cast<int>(std::ceil(bounds.bottom() * dpr)) + 1, 0, height);
     const int left = std::clamp(static_cast<int>(std::floor(bounds.left() * dpr)) - 1, 0, width);
     const int right = std::clamp(static_cast<int>(std::ceil(bounds.right() * dpr)) + 1, 0, width);
+    const int rampStride = rampDisc_.bytesPerLine() / 4;
+    const auto* rampBits = reinterpret_cast<const quint32*>(rampDisc_.constBits());
     for (int y = top; y < bottom; ++y) {
         auto* line = reinterpret_cast<quint32*>(wedgeLayer_.scanLine(y));
+        const quint32* ramp = rampBits + std::ptrdiff_t(y) * rampStride;
         const quint16* buckets = pixelBuckets_.data() + std::size_t(y) * width;
         for (int x = left; x < right; ++x) {
-            const quint32 pixel = line[x];
-            if (pixel == 0) {
+            // The wedges were filled in white: each pixel's alpha is the trace's coverage.
+            const quint32 coverage = qAlpha(line[x]);
+            if (coverage == 0) {
                 continue;
             }
-            // Premultiplied: scale all four channels alike, two at a time.
-            const quint32 alpha = ageAlpha_[buckets[x]];
+            // The ramp's colour at this distance from the centre, covered and faded; premultiplied,
+            // so all four channels scale alike, two at a time.
+            const quint32 pixel = ramp[x];
+            const quint32 alpha = (ageAlpha_[buckets[x]] * (coverage + (coverage >> 7))) >> 8;
             const quint32 redBlue = (((pixel & 0x00ff00ffu) * alpha) >> 8) & 0x00ff00ffu;
             const quint32 alphaGreen = (((pixel >> 8) & 0x00ff00ffu) * alpha) & 0xff00ff00u;
             line[x] = redBlue | alphaGreen;
@@ -416,8 +422,8 @@ void RadarLoudnessView::paint(QPainter* painter) {
         std::any_of(buckets_.begin(), buckets_.end(), [](const auto& v) { return v.has_value(); });
     if (count > 0 && anyStored && !rampDisc_.isNull() && !wedgeLayer_.isNull()) {
         // The wedges of neighbouring buckets share their edges, so together they form one
-        // polygon around the centre: filled at once with the cached ramp disc as its texture it
-        // shows no seams between wedges. Then every pixel is faded by the age of the bucket its
+        // polygon around the centre: filled at once it shows no seams between wedges. Then every
+        // covered pixel takes the cached ramp disc's colour, faded by the age of the bucket its
         // angle falls in, looked up in a cached map of pixel buckets.
         wedgeLayer_.fill(Qt::transparent);
         const QPolygonF trace = radarTracePolygon(buckets_, c, R, minLUFS_, maxLUFS_);
@@ -425,9 +431,7 @@ void RadarLoudnessView::paint(QPainter* painter) {
             QPainter layer(&wedgeLayer_);
             layer.setRenderHint(QPainter::Antialiasing);
             layer.setPen(Qt::NoPen);
-            QBrush ramp(rampDisc_);
-            ramp.setTransform(QTransform::fromScale(1.0 / dpr, 1.0 / dpr));
-            layer.setBrush(ramp);
+            layer.setBrush(Qt::white);
             layer.drawPolygon(trace);
         }
         fadeByAge(trace.boundingRect(), dpr, current, count);
