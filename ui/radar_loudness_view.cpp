@@ -24,6 +24,8 @@ constexpr double kStubRadius = 2.5;
 constexpr double kMinSide = 220.0;
 // A wedge whose corner moves by less than this many points looks the same.
 constexpr double kVisibleRadiusStep = 0.1;
+// Device rows of one band of the sweep line.
+constexpr double kSweepBandRows = 24.0;
 
 // Draws text centred on a point.
 void drawCentredText(QPainter* painter, QPointF centre, const QString& text) {
@@ -442,7 +444,20 @@ void RadarLoudnessView::paint(QPainter* painter) {
     painter->setRenderHint(QPainter::Antialiasing);
     painter->setPen(QPen(Theme::whiteAlpha(0.5), 1.8));
     const QPointF centre = area.topLeft() + c;
-    painter->drawLine(centre, radarPoint(centre, R, radarBucketAngle(current, std::max(count, 1))));
+    const QLineF sweep(centre,
+                       radarPoint(centre, R, radarBucketAngle(current, std::max(count, 1))));
+    // In bands of a few rows: the raster engine hands a line that makes a hundred spans or more
+    // to QGuiApplication's thread pool and waits for it, which costs more than the line.
+    const QRectF reach = QRectF(sweep.p1(), sweep.p2()).normalized().adjusted(-2, -2, 2, 2);
+    // Bands that start and end on whole device rows, so that no pixel is drawn twice.
+    const double scale = paintScale(painter);
+    const double band = kSweepBandRows / scale;
+    painter->save();
+    for (double top = std::floor(reach.top() * scale) / scale; top < reach.bottom(); top += band) {
+        painter->setClipRect(QRectF(reach.left(), top, reach.width(), band));
+        painter->drawLine(sweep);
+    }
+    painter->restore();
 }
 
 }  // namespace orvinta
