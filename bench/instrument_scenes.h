@@ -171,14 +171,27 @@ inline std::vector<Scene> dashboardScenes() {
         scenes.push_back({QStringLiteral("SpectrumCanvasView"), std::move(spectrum),
                           [s](int n) { s->setSpectrumDB(busySpectrum(n * 0.21)); }});
     }
+    // On the dashboard every instrument sits on a panel and fills with its colour, opaque.
+    for (Scene& scene : scenes) {
+        scene.item->setFillColor(Theme::panelSurface());
+    }
     return scenes;
 }
 
-// Paints the item as the scene graph's image render target does: over transparency, into an
-// image of the item's size.
+// The image the software scene graph paints an item into: opaque for an opaque fill colour.
+inline QImage textureFor(const QQuickPaintedItem& item) {
+    return QImage(item.size().toSize(), item.fillColor().alpha() == 255
+                                            ? QImage::Format_RGB32
+                                            : QImage::Format_ARGB32_Premultiplied);
+}
+
+// Paints the item as the software scene graph paints its texture: filled with the item's fill
+// colour, then paint() with smooth painting.
 inline void paintInto(QQuickPaintedItem& item, QImage& image) {
-    image.fill(Qt::transparent);
+    image.fill(item.fillColor());
     QPainter painter(&image);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
+                           QPainter::SmoothPixmapTransform);
     item.paint(&painter);
 }
 

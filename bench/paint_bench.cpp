@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     double totalCpu = 0.0;
     for (auto& scene : scenes) {
         const QSize size = scene.item->size().toSize();
-        QImage image(size, QImage::Format_ARGB32_Premultiplied);
+        QImage image = orvinta::bench::textureFor(*scene.item);
         // Warm-up frame: builds the caches a first paint builds.
         scene.advance(0);
         orvinta::bench::paintInto(*scene.item, image);

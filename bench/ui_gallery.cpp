@@ -27,6 +27,7 @@ double fakeNow = 100.0;
 
 void save(QQuickPaintedItem& item, QSizeF size, const QString& name, double scale = 1.0) {
     item.setSize(size);
+    item.setFillColor(Theme::panelSurface());
     QImage image((size * scale).toSize(), QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(scale);
     image.fill(Theme::panelSurface());

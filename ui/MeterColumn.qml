@@ -59,10 +59,11 @@ DashboardPanel {
             }
         }
 
+        // No wider than the scale and the bar: a painted item repaints its whole area.
         MeterBarView {
             id: meterBar
             objectName: "meterBar"
-            Layout.fillWidth: true
+            Layout.alignment: Qt.AlignHCenter
             Layout.fillHeight: true
             value: column.meterValue
             minValue: column.scaleBottom

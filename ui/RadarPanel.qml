@@ -21,24 +21,34 @@ DashboardPanel {
             text: "LOUDNESS RADAR"
         }
 
-        RadarLoudnessView {
-            id: radar
-            objectName: "radar"
+        // The radar is square: as an item of only that square its repaints fill and copy no
+        // more than the dial.
+        Item {
             Layout.fillWidth: true
             Layout.fillHeight: true
-            momentaryLUFS: panel.appState ? panel.appState.momentaryLUFS : -Infinity
-            elapsedSeconds: panel.appState ? panel.appState.elapsedSeconds : 0
-            cycleSeconds: panel.appState ? panel.appState.radarCycleSeconds : 60
-            targetLUFS: panel.targetLUFS
-            minLUFS: panel.scaleBottom
-            maxLUFS: panel.scaleTop
-            bucketCount: 180
-            fillColor: Theme.panelSurface
-            identity: panel.appState ? panel.appState.resetSignal : 0
-            Accessible.role: Accessible.Chart
-            Accessible.name: "Loudness radar"
-            Accessible.description: "momentary " + Theme.formatValue(momentaryLUFS)
-                + " LUFS, cycle " + panel.cycleLabel
+            implicitWidth: radar.implicitWidth
+            implicitHeight: radar.implicitHeight
+
+            RadarLoudnessView {
+                id: radar
+                objectName: "radar"
+                anchors.centerIn: parent
+                width: Math.min(parent.width, parent.height)
+                height: width
+                momentaryLUFS: panel.appState ? panel.appState.momentaryLUFS : -Infinity
+                elapsedSeconds: panel.appState ? panel.appState.elapsedSeconds : 0
+                cycleSeconds: panel.appState ? panel.appState.radarCycleSeconds : 60
+                targetLUFS: panel.targetLUFS
+                minLUFS: panel.scaleBottom
+                maxLUFS: panel.scaleTop
+                bucketCount: 180
+                fillColor: Theme.panelSurface
+                identity: panel.appState ? panel.appState.resetSignal : 0
+                Accessible.role: Accessible.Chart
+                Accessible.name: "Loudness radar"
+                Accessible.description: "momentary " + Theme.formatValue(momentaryLUFS)
+                    + " LUFS, cycle " + panel.cycleLabel
+            }
         }
 
         Row {

@@ -1,8 +1,10 @@
 #include "ui/canvas_painting.h"
 
 #include <QColor>
+#include <QLineF>
 #include <QPainter>
 #include <QPen>
+#include <QQuickPaintedItem>
 
 #include <algorithm>
 #include <cmath>
@@ -35,15 +37,41 @@ void blitCachedLayersPlainly(QPainter* painter) {
     painter->setRenderHint(QPainter::SmoothPixmapTransform, false);
 }
 
-bool cachedLayerNeedsRebuild(const QImage& layer, const QPainter* painter, QSizeF size) {
-    return layer.isNull() || layer.size() != cachedLayerPixelSize(painter, size);
+namespace {
+
+// The segments of the polyline being drawn; UI thread only, reused so that a frame allocates
+// nothing for them.
+std::vector<QLineF>& segmentScratch() {
+    static std::vector<QLineF> segments;
+    return segments;
 }
 
-QImage renderCachedLayer(const QPainter* painter, QSizeF size,
+const QString kLayerBaseKey = QStringLiteral("base");
+
+QString layerBaseName(const QColor& base) {
+    return base.alpha() == 255 ? base.name(QColor::HexArgb) : QString();
+}
+
+}  // namespace
+
+QColor layerBase(const QQuickPaintedItem& item) {
+    const QColor fill = item.fillColor();
+    return fill.alpha() == 255 ? fill : QColor(Qt::transparent);
+}
+
+bool cachedLayerNeedsRebuild(const QImage& layer, const QPainter* painter, QSizeF size,
+                             const QColor& base) {
+    return layer.isNull() || layer.size() != cachedLayerPixelSize(painter, size) ||
+           layer.text(kLayerBaseKey) != layerBaseName(base);
+}
+
+QImage renderCachedLayer(const QPainter* painter, QSizeF size, const QColor& base,
                          const std::function<void(QPainter*)>& draw) {
     const QSize pixels = cachedLayerPixelSize(painter, size);
-    QImage layer(pixels, QImage::Format_ARGB32_Premultiplied);
-    layer.fill(Qt::transparent);
+    const bool opaque = base.alpha() == 255;
+    QImage layer(pixels, opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
+    layer.fill(opaque ? base : QColor(Qt::transparent));
+    layer.setText(kLayerBaseKey, layerBaseName(base));
     QPainter p(&layer);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
@@ -110,14 +138,30 @@ void drawStrokedPolyline(QPainter* painter, const QPolygonF& line, const QColor&
     const double scale = std::hypot(t.m11(), t.m12());
     const double column = scale > 0.0 && std::isfinite(scale) ? 1.0 / scale : 1.0;
     const QPolygonF thinned = thinToColumns(line, column);
+    // The segments as separate lines: the raster engine draws solid lines with square or flat
+    // caps on its fast line path, where a polyline goes through the general stroker and path
+    // filler (five times slower for a spectrum). A square cap, half the pen width long, covers
+    // the outside of a bend as a join would; inside a bend the segments overlap, which an
+    // opaque colour does not show. The two ends of the line stay flat.
+    std::vector<QLineF>& segments = segmentScratch();
+    segments.clear();
+    for (qsizetype i = 1; i < thinned.size(); ++i) {
+        segments.emplace_back(thinned[i - 1], thinned[i]);
+    }
     QPen pen(color, width);
     pen.setCapStyle(Qt::FlatCap);
-    // Thinning turns a column's run of small steps into one sharp up-and-down, where a miter
-    // would grow a spike that the full line never had; round joins keep its outline.
-    pen.setJoinStyle(thinned.size() < line.size() ? Qt::RoundJoin : Qt::MiterJoin);
     painter->setPen(pen);
     painter->setBrush(Qt::NoBrush);
-    painter->drawPolyline(thinned);
+    const auto count = static_cast<int>(segments.size());
+    if (count <= 2) {
+        painter->drawLines(segments.data(), count);
+        return;
+    }
+    painter->drawLine(segments.front());
+    painter->drawLine(segments.back());
+    pen.setCapStyle(Qt::SquareCap);
+    painter->setPen(pen);
+    painter->drawLines(segments.data() + 1, count - 2);
 }
 
 }  // namespace orvinta

@@ -11,6 +11,7 @@
 
 class QColor;
 class QPainter;
+class QQuickPaintedItem;
 
 namespace orvinta {
 
@@ -29,13 +30,21 @@ QSize cachedLayerPixelSize(const QPainter* painter, QSizeF size);
 // blit down the raster engine's slower general path.
 void blitCachedLayersPlainly(QPainter* painter);
 
-// Whether a cached layer no longer matches the painter's device scale or the item's size.
-bool cachedLayerNeedsRebuild(const QImage& layer, const QPainter* painter, QSizeF size);
+// The colour an item's bottom cached layer starts from: the item's fill colour when it is opaque
+// (the scene graph fills the texture with it before paint()), so that the layer is opaque and
+// is copied rather than blended; otherwise transparent.
+QColor layerBase(const QQuickPaintedItem& item);
+
+// Whether a cached layer no longer matches the painter's device scale, the item's size or the
+// base colour it was rendered on.
+bool cachedLayerNeedsRebuild(const QImage& layer, const QPainter* painter, QSizeF size,
+                             const QColor& base);
 
 // Renders the static part of a canvas (background, grid, labels) once into an image at device
-// resolution; draw it back with drawImage(QRectF(QPointF(0, 0), size), layer). The callback
-// draws in logical coordinates, like paint() does.
-QImage renderCachedLayer(const QPainter* painter, QSizeF size,
+// resolution, over `base` (see layerBase); draw it back with
+// drawImage(QRectF(QPointF(0, 0), size), layer). The callback draws in logical coordinates,
+// like paint() does.
+QImage renderCachedLayer(const QPainter* painter, QSizeF size, const QColor& base,
                          const std::function<void(QPainter*)>& draw);
 
 // Thins a polyline whose x grows from point to point so that each run of points within one
@@ -49,10 +58,11 @@ QPolygonF thinToColumns(const QPolygonF& line, double columnWidth);
 // at a corner (a segment between points outside those squares cannot enter the cut-off area).
 bool reachesRoundedCorner(const QPolygonF& line, QSizeF size, double radius);
 
-// Strokes a polyline with flat caps and mitred joins. A line denser than the painter's device
-// pixels is thinned to its pixel columns first and drawn with round joins (the stroker's cost
-// grows with the point count; a 60-second history holds ten points for every pixel of a
-// sparkline).
+// Strokes a polyline of an opaque colour with flat ends, each segment as a line of its own with
+// square caps, which cover the outside of every bend as a join would and cost a fifth of a
+// stroked polyline. A line denser than the painter's device pixels is thinned to its pixel
+// columns first (the cost grows with the point count; a 60-second history holds ten points for
+// every pixel of a sparkline).
 void drawStrokedPolyline(QPainter* painter, const QPolygonF& line, const QColor& color,
                          double width);
 

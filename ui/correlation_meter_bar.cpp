@@ -132,9 +132,10 @@ void CorrelationMeterBar::paint(QPainter* painter) {
     }
     painter->setRenderHint(QPainter::Antialiasing);
     const int n = clampedSegments(segmentsPerSide_);
-    if (cachedLayerNeedsRebuild(unlitCache_, painter, size) || unlitCacheSegments_ != n) {
-        unlitCache_ =
-            renderCachedLayer(painter, size, [size, n](QPainter* p) { drawUnlitBar(p, size, n); });
+    const QColor base = layerBase(*this);
+    if (cachedLayerNeedsRebuild(unlitCache_, painter, size, base) || unlitCacheSegments_ != n) {
+        unlitCache_ = renderCachedLayer(painter, size, base,
+                                        [size, n](QPainter* p) { drawUnlitBar(p, size, n); });
         unlitCacheSegments_ = n;
     }
     painter->drawImage(QRectF(QPointF(0, 0), size), unlitCache_);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 #include "ui/canvas_painting.h"
 #include "ui/item_property.h"
@@ -50,19 +51,10 @@ void drawScale(QPainter* painter, QSizeF size) {
     }
 }
 
-// Whether a dot lies clear of the rounded corners, so the canvas need not clip it.
-bool clearOfCorners(QPointF p, QSizeF size) {
-    const double margin = kCornerRadius + kDotDiameter;
-    const bool insideX = p.x() >= margin && p.x() <= size.width() - margin;
-    const bool insideY = p.y() >= margin && p.y() <= size.height() - margin;
-    return insideX || insideY;
-}
-
 // Dot sprites: kSpritePhases x kSpritePhases sub-pixel variants of one dot.
 constexpr int kSpritePhases = 4;
 constexpr std::size_t kSpriteCount = static_cast<std::size_t>(kSpritePhases) * kSpritePhases;
 constexpr double kMaxSpriteScale = 8.0;
-const QPointF kOffCanvas(-1e9, -1e9);
 
 int floorDiv(int a, int b) {
     return a >= 0 ? a / b : -((-a + b - 1) / b);
@@ -96,6 +88,61 @@ std::array<QImage, kSpriteCount> renderDotSprites(double scale) {
         }
     }
     return sprites;
+}
+
+// x * a / 255 for the four bytes of a premultiplied pixel at once, rounded as the raster
+// engine rounds.
+quint32 byteMul(quint32 x, quint32 a) {
+    quint32 redBlue = (x & 0x00ff00ffu) * a;
+    redBlue = ((redBlue + ((redBlue >> 8) & 0x00ff00ffu) + 0x00800080u) >> 8) & 0x00ff00ffu;
+    quint32 alphaGreen = ((x >> 8) & 0x00ff00ffu) * a;
+    alphaGreen = (alphaGreen + ((alphaGreen >> 8) & 0x00ff00ffu) + 0x00800080u) & 0xff00ff00u;
+    return alphaGreen | redBlue;
+}
+
+// 32-bit pixels of an image, addressed by row and column.
+struct PixelRows {
+    quint32* bits;
+    qsizetype stride;
+    quint32* row(int y) const { return bits + y * stride; }
+};
+
+PixelRows pixelRows(QImage& image) {
+    return {reinterpret_cast<quint32*>(image.bits()), image.bytesPerLine() / 4};
+}
+
+PixelRows pixelRows(const QImage& image) {
+    return {const_cast<quint32*>(reinterpret_cast<const quint32*>(image.constBits())),
+            image.bytesPerLine() / 4};
+}
+
+// Blends a dot sprite of size `side` at `alpha` (0 ... 255) over the frame (`frameSize` pixels)
+// with its top-left pixel at `at`, each pixel's coverage limited by the frame mask (the rounded
+// corners clip the dots).
+void blendDot(const PixelRows& frame, const PixelRows& mask, QSize frameSize,
+              const PixelRows& sprite, QSize side, QPoint at, quint32 alpha, bool opaque) {
+    const int x0 = std::max(at.x(), 0);
+    const int y0 = std::max(at.y(), 0);
+    const int x1 = std::min(at.x() + side.width(), frameSize.width());
+    const int y1 = std::min(at.y() + side.height(), frameSize.height());
+    for (int y = y0; y < y1; ++y) {
+        quint32* line = frame.row(y);
+        const quint32* coverage = mask.row(y);
+        const quint32* dot = sprite.row(y - at.y()) - at.x();
+        for (int x = x0; x < x1; ++x) {
+            quint32 source = dot[x];
+            if (source == 0) {
+                continue;
+            }
+            source = byteMul(source, alpha);
+            const quint32 clip = qAlpha(coverage[x]);
+            if (clip != 255) {
+                source = byteMul(source, clip);
+            }
+            const quint32 blended = source + byteMul(line[x], 255 - qAlpha(source));
+            line[x] = opaque ? (blended | 0xff000000u) : blended;
+        }
+    }
 }
 
 }  // namespace
@@ -163,6 +210,21 @@ void GoniometerCanvasView::setPoints(const GoniometerPointList& points) {
     setItemProperty(this, points_, points, &GoniometerCanvasView::pointsChanged);
 }
 
+void GoniometerCanvasView::drawPlainDots(QPainter* painter, QSizeF size) const {
+    const std::vector<GoniometerPoint>& points = points_.points();
+    painter->setClipPath(roundedRectPath(QRectF(QPointF(0, 0), size), kCornerRadius));
+    painter->setPen(Qt::NoPen);
+    for (const GoniometerDotBand& band : goniometerDotBands(points.size())) {
+        painter->setBrush(Theme::withAlpha(Theme::cyan(), band.opacity));
+        for (std::size_t k = band.begin; k < band.end; ++k) {
+            const QPointF p = goniometerPosition(points[k], size);
+            if (std::isfinite(p.x()) && std::isfinite(p.y())) {
+                painter->drawEllipse(p, kDotDiameter / 2.0, kDotDiameter / 2.0);
+            }
+        }
+    }
+}
+
 void GoniometerCanvasView::paint(QPainter* painter) {
     blitCachedLayersPlainly(painter);
     const QSizeF size(width(), height());
@@ -170,86 +232,65 @@ void GoniometerCanvasView::paint(QPainter* painter) {
         return;
     }
     painter->setRenderHint(QPainter::Antialiasing);
-    if (cachedLayerNeedsRebuild(scaleCache_, painter, size)) {
-        scaleCache_ = renderCachedLayer(painter, size, [size](QPainter* p) { drawScale(p, size); });
+    const QColor base = layerBase(*this);
+    if (cachedLayerNeedsRebuild(scaleCache_, painter, size, base)) {
+        scaleCache_ =
+            renderCachedLayer(painter, size, base, [size](QPainter* p) { drawScale(p, size); });
+        frameMask_ = renderCachedLayer(painter, size, Qt::transparent, [size](QPainter* p) {
+            p->fillPath(roundedRectPath(QRectF(QPointF(0, 0), size), kCornerRadius), Qt::white);
+        });
     }
-    painter->drawImage(QRectF(QPointF(0, 0), size), scaleCache_);
-
+    const QRectF bounds(QPointF(0, 0), size);
     const std::vector<GoniometerPoint>& points = points_.points();
-    if (points.empty()) {
-        return;
-    }
-
-    // Where every dot lands, and whether any reaches a rounded corner (only then is the
-    // canvas clipped, which would slow every blit down).
-    std::vector<QPointF>& positions = positions_;
-    positions.clear();
-    positions.reserve(points.size());
-    bool needsClip = false;
-    const QRectF visible = QRectF(QPointF(0, 0), size)
-                               .adjusted(-kDotDiameter, -kDotDiameter, kDotDiameter, kDotDiameter);
-    for (const GoniometerPoint& point : points) {
-        QPointF p = goniometerPosition(point, size);
-        // A non-finite sample pair has no place on the scope, and a dot far off the canvas
-        // draws nothing; both keep their slot so the other dots' ages stay right.
-        if (!std::isfinite(p.x()) || !std::isfinite(p.y()) || !visible.contains(p)) {
-            p = kOffCanvas;
-        } else {
-            needsClip = needsClip || !clearOfCorners(p, size);
-        }
-        positions.push_back(p);
-    }
-    if (needsClip) {
-        painter->setClipPath(roundedRectPath(QRectF(QPointF(0, 0), size), kCornerRadius));
-    }
-
-    const std::vector<GoniometerDotBand> bands = goniometerDotBands(points.size());
     const QTransform device = painter->deviceTransform();
     const double scale = device.m11();
     const bool blittable = device.type() <= QTransform::TxScale && scale > 0.0 &&
-                           device.m22() == scale && scale <= kMaxSpriteScale;
-    if (!blittable) {
-        // Rotated or sheared painters (never the scene graph's) get the plain circles.
-        painter->setPen(Qt::NoPen);
-        for (const GoniometerDotBand& band : bands) {
-            painter->setBrush(Theme::withAlpha(Theme::cyan(), band.opacity));
-            for (std::size_t k = band.begin; k < band.end; ++k) {
-                if (positions[k] != kOffCanvas) {
-                    painter->drawEllipse(positions[k], kDotDiameter / 2.0, kDotDiameter / 2.0);
-                }
-            }
+                           device.m22() == scale && scale <= kMaxSpriteScale &&
+                           scaleCache_.size() == cachedLayerPixelSize(painter, size);
+    if (points.empty() || !blittable) {
+        painter->drawImage(bounds, scaleCache_);
+        if (!points.empty()) {
+            drawPlainDots(painter, size);
         }
         return;
     }
 
-    // Each dot is a blit of a pre-rendered antialiased circle, picked from sixteen variants
-    // that sit a quarter device pixel apart, so dots keep their sub-pixel placement.
+    // Each dot is a pre-rendered antialiased circle, picked from sixteen variants that sit a
+    // quarter device pixel apart, so dots keep their sub-pixel placement.
     if (dotSpriteScale_ != scale) {
         dotSprites_ = renderDotSprites(scale);
         dotSpriteScale_ = scale;
     }
-    const double origin = dotSpriteOrigin(scale);
-    const double previousOpacity = painter->opacity();
-    for (const GoniometerDotBand& band : bands) {
-        painter->setOpacity(previousOpacity * band.opacity);
+    if (frame_.size() != scaleCache_.size() || frame_.format() != scaleCache_.format()) {
+        frame_ = QImage(scaleCache_.size(), scaleCache_.format());
+    }
+    std::copy_n(scaleCache_.constBits(), scaleCache_.sizeInBytes(), frame_.bits());
+    const bool opaque = !frame_.hasAlphaChannel();
+    const PixelRows frame = pixelRows(frame_);
+    const PixelRows mask = pixelRows(std::as_const(frameMask_));
+    const QSize spriteSize = dotSprites_[0].size();
+    const int origin = static_cast<int>(dotSpriteOrigin(scale));
+    for (const GoniometerDotBand& band : goniometerDotBands(points.size())) {
+        const auto alpha = static_cast<quint32>(alphaByte(band.opacity));
         for (std::size_t k = band.begin; k < band.end; ++k) {
-            if (positions[k] == kOffCanvas) {
+            // Where the dot lands in the frame's pixels; a non-finite sample pair has no place
+            // on the scope (it keeps its slot, so the other dots' ages stay right).
+            const QPointF p = goniometerPosition(points[k], size) * scale;
+            if (!(std::abs(p.x()) < 1e6) || !(std::abs(p.y()) < 1e6)) {
                 continue;
             }
-            const QPointF d = device.map(positions[k]);
-            const QPoint quarters(static_cast<int>(std::lround(d.x() * kSpritePhases)),
-                                  static_cast<int>(std::lround(d.y() * kSpritePhases)));
+            const QPoint quarters(static_cast<int>(std::lround(p.x() * kSpritePhases)),
+                                  static_cast<int>(std::lround(p.y() * kSpritePhases)));
             const int px = floorDiv(quarters.x(), kSpritePhases);
             const int py = floorDiv(quarters.y(), kSpritePhases);
             const int phase = (quarters.y() - py * kSpritePhases) * kSpritePhases +
                               (quarters.x() - px * kSpritePhases);
-            // Back to logical coordinates, landing on a whole device pixel.
-            const QPointF topLeft((px - origin - device.dx()) / scale,
-                                  (py - origin - device.dy()) / scale);
-            painter->drawImage(topLeft, dotSprites_[static_cast<std::size_t>(phase)]);
+            blendDot(frame, mask, frame_.size(),
+                     pixelRows(std::as_const(dotSprites_[static_cast<std::size_t>(phase)])),
+                     spriteSize, QPoint(px - origin, py - origin), alpha, opaque);
         }
     }
-    painter->setOpacity(previousOpacity);
+    painter->drawImage(bounds, frame_);
 }
 
 }  // namespace orvinta

@@ -54,7 +54,9 @@ std::array<GoniometerLabel, 4> goniometerLabels(QSizeF size);
 
 // The goniometer (stereo vectorscope): the recent sample pairs as dots in a circle whose
 // diagonals are the left and right channel axes. Lives on the UI thread; the axes, rim and
-// labels are cached per size, the dots are redrawn from `points` on every change.
+// labels are cached per size, the dots are redrawn from `points` on every change: each frame
+// copies the cached scale and blends pre-rendered dots into the copy pixel by pixel, then draws
+// it with one blit.
 class GoniometerCanvasView : public OnScreenPaintedItem {
     Q_OBJECT
     QML_ELEMENT
@@ -74,11 +76,18 @@ signals:
     void pointsChanged();
 
 private:
+    // The dots as circles drawn one by one, for painters that are rotated or sheared (never the
+    // scene graph's).
+    void drawPlainDots(QPainter* painter, QSizeF size) const;
+
     GoniometerPointList points_;
     QImage scaleCache_;
+    // Coverage of the rounded frame at the scale cache's resolution: dots are clipped by it.
+    QImage frameMask_;
+    // The cached scale with the frame's dots; reused.
+    QImage frame_;
     std::array<QImage, 16> dotSprites_;
     double dotSpriteScale_ = 0.0;
-    std::vector<QPointF> positions_;  // reused between frames
 };
 
 }  // namespace orvinta

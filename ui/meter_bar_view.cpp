@@ -189,7 +189,8 @@ MeterBarView::MeterBarView(QQuickItem* parent)
       value_(-std::numeric_limits<double>::infinity()),
       accent_(Theme::green()) {
     setAntialiasing(true);
-    setImplicitWidth(kScaleColumnWidth + kRowSpacing + kMaxBarWidth);
+    // The scale and the widest bar, with room for the halo of the target line on both sides.
+    setImplicitWidth(kScaleColumnWidth + kRowSpacing + kMaxBarWidth + 2.0 * kGlowRadius);
     setImplicitHeight(200.0);
     restartTicker();
 }
@@ -231,11 +232,24 @@ void MeterBarView::setLabel(const QString& label) {
     setItemProperty(this, label_, label, &MeterBarView::labelChanged);
 }
 
+MeterBarView::Picture MeterBarView::picture() const {
+    return {litSegmentCount(meterFillFraction(value_, minValue_, maxValue_), segmentCount_),
+            showValue_ ? Theme::formatValue(value_) : QString()};
+}
+
+// The loudness changes with every hop; the bar repaints only when its picture changes: another
+// segment lights or goes out, the held peak moves, or the value reads otherwise.
 void MeterBarView::setValue(double value) {
-    bool peakMoved = false;
-    setItemProperty(this, value_, value, &MeterBarView::valueChanged, [&] {
-        peakMoved = !building_ && peakHoldEnabled_ && peak_.raise(value, ViewClock::now());
-    });
+    if (sameDouble(value_, value)) {
+        return;
+    }
+    const Picture before = picture();
+    value_ = value;
+    const bool peakMoved = !building_ && peakHoldEnabled_ && peak_.raise(value, ViewClock::now());
+    if (peakMoved || picture() != before) {
+        update();
+    }
+    emit valueChanged();
     if (peakMoved) {
         emit peakValueChanged();
     }
@@ -332,7 +346,7 @@ void MeterBarView::peakTick() {
 
 void MeterBarView::ensureCache(qreal dpr) {
     const CacheKey key{size(),     dpr,        minValue_,  maxValue_, segmentCount_,
-                       showScale_, showLabel_, showValue_, label_};
+                       showScale_, showLabel_, showValue_, label_,    layerBase(*this)};
     if (key == cacheKey_ && !staticLayer_.isNull()) {
         return;
     }
@@ -340,7 +354,7 @@ void MeterBarView::ensureCache(qreal dpr) {
     layout_ = meterBarLayout(size(), showLabel_, showScale_, showValue_);
     const MeterBarLayout& layout = layout_;
 
-    staticLayer_ = makeTransparentLayer(size(), dpr);
+    staticLayer_ = makeBaseLayer(size(), dpr, key.base);
     litSegments_ = makeTransparentLayer(size(), dpr);
     if (staticLayer_.isNull() || litSegments_.isNull()) {
         return;

@@ -184,6 +184,13 @@ private:
     void updateBarFrame();
     void restartTicker();
     void ensureCache(qreal dpr);
+    // What the value shows: the lit segments and, when shown, its text.
+    struct Picture {
+        int litSegments = 0;
+        QString text;
+        bool operator==(const Picture&) const = default;
+    };
+    Picture picture() const;
 
     QString label_;
     double value_;
@@ -222,11 +229,13 @@ private:
         bool showLabel = false;
         bool showValue = false;
         QString label;
+        QColor base;
         bool operator==(const CacheKey&) const = default;
     };
     CacheKey cacheKey_;
     MeterBarLayout layout_;
-    // Caption, scale, background and unlit segments.
+    // Caption, scale, background and unlit segments, over the item's opaque fill colour when it
+    // has one.
     QImage staticLayer_;
     // Every segment lit, over nothing.
     QImage litSegments_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QImage>
 #include <QPaintDevice>
 #include <QPainter>
@@ -10,23 +11,32 @@
 
 namespace orvinta {
 
-// A transparent image for a cached drawing of the given size in points, at the device pixel
-// ratio of the surface it will be drawn on, so that cached text and edges stay sharp.
-inline QImage makeTransparentLayer(QSizeF size, qreal dpr) {
+// An image for a cached drawing that is drawn first, over the item's whole area, filled with
+// `base`. An opaque base (the item's opaque fill colour) gives an image without alpha, which the
+// raster engine copies onto the item's opaque texture instead of blending it; any other base
+// gives a transparent image.
+inline QImage makeBaseLayer(QSizeF size, qreal dpr, const QColor& base) {
     const QSize pixels(static_cast<int>(std::ceil(size.width() * dpr)),
                        static_cast<int>(std::ceil(size.height() * dpr)));
-    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+    const bool opaque = base.alpha() == 255;
+    QImage image(pixels, opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
     if (image.isNull()) {
         return image;
     }
     image.setDevicePixelRatio(dpr);
-    image.fill(Qt::transparent);
+    image.fill(opaque ? base : QColor(Qt::transparent));
     return image;
 }
 
-// Makes a painter just begun on a layer from makeTransparentLayer() draw in points. QPainter
-// applies an image's pixel ratio only from 1 up, so on the layer of a dashboard scaled below 1
-// it would draw points as pixels: the drawing too large and cropped.
+// A transparent image for a cached drawing of the given size in points, at the device pixel
+// ratio of the surface it will be drawn on, so that cached text and edges stay sharp.
+inline QImage makeTransparentLayer(QSizeF size, qreal dpr) {
+    return makeBaseLayer(size, dpr, Qt::transparent);
+}
+
+// Makes a painter just begun on a layer from makeBaseLayer() or makeTransparentLayer() draw in
+// points. QPainter applies an image's pixel ratio only from 1 up, so on the layer of a dashboard
+// scaled below 1 it would draw points as pixels: the drawing too large and cropped.
 inline void drawLayerInPoints(QPainter& painter) {
     const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
     const qreal applied = painter.deviceTransform().m11();

@@ -22,6 +22,10 @@ namespace {
 
 constexpr double kStubRadius = 2.5;
 constexpr double kMinSide = 220.0;
+// A wedge whose corner moves by less than this many points looks the same.
+constexpr double kVisibleRadiusStep = 0.1;
+// Device rows of one band of the sweep line.
+constexpr double kSweepBandRows = 24.0;
 
 // Draws text centred on a point.
 void drawCentredText(QPainter* painter, QPointF centre, const QString& text) {
@@ -187,8 +191,24 @@ void RadarLoudnessView::setMomentaryLUFS(double lufs) {
     emit momentaryLUFSChanged();
 }
 
+bool RadarLoudnessView::traceMovesVisibly(const RadarBuckets& before) const {
+    if (before.size() != buckets_.size()) {
+        return true;
+    }
+    const double dial = radarDialRadius(radarDrawingRect(size()).width());
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        if (before[i].has_value() != buckets_[i].has_value() ||
+            !(std::abs(radarBucketRadius(before[i], minLUFS_, maxLUFS_, dial) -
+                       radarBucketRadius(buckets_[i], minLUFS_, maxLUFS_, dial)) <
+              kVisibleRadiusStep)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // A new elapsed time repaints only when the picture changes: the sweep reaches another bucket,
-// or the loudness recorded in a bucket changes (at most once a hop).
+// or the loudness recorded in a bucket moves its wedge visibly (at most once a hop).
 void RadarLoudnessView::setElapsedSeconds(double seconds) {
     if (sameDouble(elapsedSeconds_, seconds)) {
         return;
@@ -200,7 +220,7 @@ void RadarLoudnessView::setElapsedSeconds(double seconds) {
     if (!building_) {
         radarRecord(buckets_, lastElapsed_, seconds, momentaryLUFS_, minLUFS_, cycleSeconds_);
     }
-    if (building_ || before != buckets_ ||
+    if (building_ || traceMovesVisibly(before) ||
         sweepBefore != radarBucketIndex(seconds, cycleSeconds_, count)) {
         update();
     }
@@ -235,12 +255,12 @@ void RadarLoudnessView::setIdentity(int identity) {
 }
 
 void RadarLoudnessView::ensureCache(QSizeF side, qreal dpr) {
-    const CacheKey key{side, dpr, minLUFS_, maxLUFS_, targetLUFS_};
+    const CacheKey key{side, dpr, minLUFS_, maxLUFS_, targetLUFS_, layerBase(*this)};
     if (key == cacheKey_ && !dialLayer_.isNull()) {
         return;
     }
     cacheKey_ = key;
-    dialLayer_ = makeTransparentLayer(side, dpr);
+    dialLayer_ = makeBaseLayer(side, dpr, key.base);
     // The disc is used as a brush texture, placed by a transform, so it carries no pixel ratio.
     rampDisc_ = makeTransparentLayer(side * dpr, 1.0);
     wedgeLayer_ = makeTransparentLayer(side, dpr);
@@ -363,16 +383,22 @@ void RadarLoudnessView::fadeByAge(const QRectF& bounds, qreal dpr, int current, 
         std::clamp(static_cast<int>(std::ceil(bounds.bottom() * dpr)) + 1, 0, height);
     const int left = std::clamp(static_cast<int>(std::floor(bounds.left() * dpr)) - 1, 0, width);
     const int right = std::clamp(static_cast<int>(std::ceil(bounds.right() * dpr)) + 1, 0, width);
+    const int rampStride = rampDisc_.bytesPerLine() / 4;
+    const auto* rampBits = reinterpret_cast<const quint32*>(rampDisc_.constBits());
     for (int y = top; y < bottom; ++y) {
         auto* line = reinterpret_cast<quint32*>(wedgeLayer_.scanLine(y));
+        const quint32* ramp = rampBits + std::ptrdiff_t(y) * rampStride;
         const quint16* buckets = pixelBuckets_.data() + std::size_t(y) * width;
         for (int x = left; x < right; ++x) {
-            const quint32 pixel = line[x];
-            if (pixel == 0) {
+            // The wedges were filled in white: each pixel's alpha is the trace's coverage.
+            const quint32 coverage = qAlpha(line[x]);
+            if (coverage == 0) {
                 continue;
             }
-            // Premultiplied: scale all four channels alike, two at a time.
-            const quint32 alpha = ageAlpha_[buckets[x]];
+            // The ramp's colour at this distance from the centre, covered and faded; premultiplied,
+            // so all four channels scale alike, two at a time.
+            const quint32 pixel = ramp[x];
+            const quint32 alpha = (ageAlpha_[buckets[x]] * (coverage + (coverage >> 7))) >> 8;
             const quint32 redBlue = (((pixel & 0x00ff00ffu) * alpha) >> 8) & 0x00ff00ffu;
             const quint32 alphaGreen = (((pixel >> 8) & 0x00ff00ffu) * alpha) & 0xff00ff00u;
             line[x] = redBlue | alphaGreen;
@@ -399,8 +425,8 @@ void RadarLoudnessView::paint(QPainter* painter) {
         std::any_of(buckets_.begin(), buckets_.end(), [](const auto& v) { return v.has_value(); });
     if (count > 0 && anyStored && !rampDisc_.isNull() && !wedgeLayer_.isNull()) {
         // The wedges of neighbouring buckets share their edges, so together they form one
-        // polygon around the centre: filled at once with the cached ramp disc as its texture it
-        // shows no seams between wedges. Then every pixel is faded by the age of the bucket its
+        // polygon around the centre: filled at once it shows no seams between wedges. Then every
+        // covered pixel takes the cached ramp disc's colour, faded by the age of the bucket its
         // angle falls in, looked up in a cached map of pixel buckets.
         wedgeLayer_.fill(Qt::transparent);
         const QPolygonF trace = radarTracePolygon(buckets_, c, R, minLUFS_, maxLUFS_);
@@ -409,9 +435,7 @@ void RadarLoudnessView::paint(QPainter* painter) {
             drawLayerInPoints(layer);
             layer.setRenderHint(QPainter::Antialiasing);
             layer.setPen(Qt::NoPen);
-            QBrush ramp(rampDisc_);
-            ramp.setTransform(QTransform::fromScale(1.0 / dpr, 1.0 / dpr));
-            layer.setBrush(ramp);
+            layer.setBrush(Qt::white);
             layer.drawPolygon(trace);
         }
         fadeByAge(trace.boundingRect(), dpr, current, count);
@@ -422,7 +446,20 @@ void RadarLoudnessView::paint(QPainter* painter) {
     painter->setRenderHint(QPainter::Antialiasing);
     painter->setPen(QPen(Theme::whiteAlpha(0.5), 1.8));
     const QPointF centre = area.topLeft() + c;
-    painter->drawLine(centre, radarPoint(centre, R, radarBucketAngle(current, std::max(count, 1))));
+    const QLineF sweep(centre,
+                       radarPoint(centre, R, radarBucketAngle(current, std::max(count, 1))));
+    // In bands of a few rows: the raster engine hands a line that makes a hundred spans or more
+    // to QGuiApplication's thread pool and waits for it, which costs more than the line.
+    const QRectF reach = QRectF(sweep.p1(), sweep.p2()).normalized().adjusted(-2, -2, 2, 2);
+    // Bands that start and end on whole device rows, so that no pixel is drawn twice.
+    const double scale = paintScale(painter);
+    const double band = kSweepBandRows / scale;
+    painter->save();
+    for (double top = std::floor(reach.top() * scale) / scale; top < reach.bottom(); top += band) {
+        painter->setClipRect(QRectF(reach.left(), top, reach.width(), band));
+        painter->drawLine(sweep);
+    }
+    painter->restore();
 }
 
 }  // namespace orvinta

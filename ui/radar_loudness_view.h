@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QImage>
 #include <QPointF>
 #include <QPolygonF>
@@ -73,9 +74,9 @@ QRectF radarDrawingRect(QSizeF size);
 // twelve o'clock, one wedge per angular step, the newest most opaque, with a dashed target
 // ring. Lives on the UI thread and keeps the per-step history itself, which a change of
 // `identity` discards. The dial, rings, captions and target ring are cached as one image per
-// size and scale; the wedges are filled as one polygon with a cached disc of the loudness ramp
-// as texture and faded per pixel by the age of its bucket, so a frame builds no gradient and
-// draws no seams between wedges.
+// size and scale; the wedges are filled as one white polygon, whose coverage then takes each
+// pixel's colour from a cached disc of the loudness ramp and its fade from the age of the
+// pixel's bucket, so a frame builds no gradient and draws no seams between wedges.
 class RadarLoudnessView : public OnScreenPaintedItem {
     Q_OBJECT
     QML_ELEMENT
@@ -142,8 +143,11 @@ protected:
 
 private:
     void clearTrace();
+    // Whether the wedges drawn from `before` differ visibly from those of the current buckets.
+    bool traceMovesVisibly(const RadarBuckets& before) const;
     void ensureCache(QSizeF side, qreal dpr);
-    // Multiplies every pixel of the wedge layer within bounds by its bucket's opacity.
+    // Turns the white trace on the wedge layer within bounds into the ramp's colours, each pixel
+    // faded by its bucket's opacity.
     void fadeByAge(const QRectF& bounds, qreal dpr, int current, int count);
 
     double momentaryLUFS_;
@@ -167,10 +171,12 @@ private:
         double minLUFS = 0.0;
         double maxLUFS = 0.0;
         QVariant target;
+        QColor base;
         bool operator==(const CacheKey&) const = default;
     };
     CacheKey cacheKey_;
-    // Background, dial, spokes, rings, captions, centre dot and target ring.
+    // Background, dial, spokes, rings, captions, centre dot and target ring, over the item's
+    // opaque fill colour when it has one.
     QImage dialLayer_;
     // The loudness ramp as a disc: each pixel coloured by its distance from the centre.
     QImage rampDisc_;

@@ -19,6 +19,9 @@ constexpr double kCornerRadius = 6.0;
 constexpr double kLineWidth = 1.5;
 constexpr double kGridStepLUFS = 15.0;
 constexpr std::size_t kMaxGridLines = 400;
+// The loudness values change once per 100 ms hop, so a line that only scrolls is redrawn at most
+// once a hop.
+constexpr double kHopSeconds = 0.1;
 
 }  // namespace
 
@@ -103,7 +106,8 @@ bool sparklineMovesVisibly(const std::optional<HistoryPoint>& drawnNewest,
     // window has filled.
     const double span = std::min(std::max(newest.elapsedSeconds, 0.0), windowSeconds);
     const double secondsPerColumn = width > 0.0 ? span / width : 0.0;
-    return !(newest.elapsedSeconds - drawnNewest->elapsedSeconds < secondsPerColumn);
+    return !(newest.elapsedSeconds - drawnNewest->elapsedSeconds <
+             std::max(secondsPerColumn, kHopSeconds));
 }
 
 SparklineView::SparklineView(QQuickItem* parent)
@@ -171,9 +175,10 @@ void SparklineView::paint(QPainter* painter) {
     painter->setRenderHint(QPainter::Antialiasing);
 
     const bool gridStale = gridCacheMin_ != minLUFS_ || gridCacheMax_ != maxLUFS_;
-    if (cachedLayerNeedsRebuild(gridCache_, painter, size) || gridStale) {
-        gridCache_ =
-            renderCachedLayer(painter, size, [this, size](QPainter* p) { drawGrid(p, size); });
+    const QColor base = layerBase(*this);
+    if (cachedLayerNeedsRebuild(gridCache_, painter, size, base) || gridStale) {
+        gridCache_ = renderCachedLayer(painter, size, base,
+                                       [this, size](QPainter* p) { drawGrid(p, size); });
         gridCacheMin_ = minLUFS_;
         gridCacheMax_ = maxLUFS_;
     }

@@ -38,9 +38,9 @@ QPolygonF sparklinePoints(const QList<HistoryPoint>& history, double windowSecon
 
 // Whether a new history moves the drawn line enough to repaint, given the newest point of the
 // history last drawn (none when nothing was drawn): the newest loudness changed, time went
-// back (a reset), or the line has scrolled by a pixel column of a drawing `width` wide since.
-// A history that only gains points carrying the same loudness (as between two hops) does not
-// repaint at every hand-over.
+// back (a reset), or the line has scrolled by a pixel column of a drawing `width` wide and by a
+// hop (100 ms) since. A history that only gains points carrying the same loudness (as between
+// two hops) does not repaint at every hand-over.
 bool sparklineMovesVisibly(const std::optional<HistoryPoint>& drawnNewest,
                            const QList<HistoryPoint>& history, double windowSeconds,
                            SparklineMetric metric, double width);

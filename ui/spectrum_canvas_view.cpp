@@ -221,9 +221,10 @@ void SpectrumCanvasView::paint(QPainter* painter) {
         return;
     }
     painter->setRenderHint(QPainter::Antialiasing);
-    if (gridStale_ || cachedLayerNeedsRebuild(gridCache_, painter, size)) {
-        gridCache_ =
-            renderCachedLayer(painter, size, [this, size](QPainter* p) { drawGrid(p, size); });
+    const QColor base = layerBase(*this);
+    if (gridStale_ || cachedLayerNeedsRebuild(gridCache_, painter, size, base)) {
+        gridCache_ = renderCachedLayer(painter, size, base,
+                                       [this, size](QPainter* p) { drawGrid(p, size); });
         gridStale_ = false;
     }
     painter->drawImage(QRectF(QPointF(0, 0), size), gridCache_);

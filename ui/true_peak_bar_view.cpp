@@ -148,10 +148,26 @@ void TruePeakBarView::setLabel(const QString& label) {
     setItemProperty(this, label_, label, &TruePeakBarView::labelChanged);
 }
 
+TruePeakBarView::Picture TruePeakBarView::picture() const {
+    // The bar spans the item's width.
+    const double fraction = truePeakBarFraction(value_, scaleTicks_, width(), minValue_, maxValue_);
+    return {litSegmentCount(fraction, segmentCount_),
+            truePeakReadout(peak_.peakValue(), value_, minValue_)};
+}
+
+// The true peak changes with every snapshot; the bar repaints only when its picture changes:
+// another segment lights or goes out, the held peak moves, or the read-out reads otherwise.
 void TruePeakBarView::setValue(double value) {
-    bool peakMoved = false;
-    setItemProperty(this, value_, value, &TruePeakBarView::valueChanged,
-                    [&] { peakMoved = !building_ && peak_.raise(value, ViewClock::now()); });
+    if (sameDouble(value_, value)) {
+        return;
+    }
+    const Picture before = picture();
+    value_ = value;
+    const bool peakMoved = !building_ && peak_.raise(value, ViewClock::now());
+    if (peakMoved || picture() != before) {
+        update();
+    }
+    emit valueChanged();
     if (peakMoved) {
         emit peakValueChanged();
     }
@@ -212,13 +228,16 @@ void TruePeakBarView::peakTick() {
 }
 
 void TruePeakBarView::ensureCache(qreal dpr) {
-    const CacheKey key{size(), dpr, segmentCount_, label_, scaleTicks_};
+    const CacheKey key{size(), dpr, segmentCount_, label_, scaleTicks_, layerBase(*this)};
     if (key == cacheKey_ && !staticLayer_.isNull()) {
         return;
     }
     cacheKey_ = key;
     layout_ = truePeakBarLayout(size());
-    staticLayer_ = makeTransparentLayer(size(), dpr);
+    readoutLeft_ = label_.isEmpty()
+                       ? 0.0
+                       : QFontMetricsF(captionFont()).horizontalAdvance(label_) + kHeaderSpacing;
+    staticLayer_ = makeBaseLayer(size(), dpr, key.base);
     litSegments_ = makeTransparentLayer(size(), dpr);
     if (staticLayer_.isNull() || litSegments_.isNull()) {
         return;
@@ -302,11 +321,9 @@ void TruePeakBarView::paint(QPainter* painter) {
 
     // Header: caption (cached), read-out and unit on one baseline, 8 points apart.
     const double baseline = layout_.headerBaseline;
-    const QFont caption = captionFont();
     const QFont readoutFontValue = readoutFont();
     const QString readout = truePeakReadout(peak_.peakValue(), value_, minValue_);
-    double x =
-        label_.isEmpty() ? 0.0 : QFontMetricsF(caption).horizontalAdvance(label_) + kHeaderSpacing;
+    double x = readoutLeft_;
     painter->setRenderHint(QPainter::TextAntialiasing);
     painter->setFont(readoutFontValue);
     painter->setPen(Theme::text());

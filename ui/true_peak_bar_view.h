@@ -134,6 +134,13 @@ protected:
 
 private:
     void ensureCache(qreal dpr);
+    // What the value shows: the lit segments and the read-out.
+    struct Picture {
+        int litSegments = 0;
+        QString readout;
+        bool operator==(const Picture&) const = default;
+    };
+    Picture picture() const;
 
     QString label_;
     double value_;
@@ -158,11 +165,15 @@ private:
         int segmentCount = 0;
         QString label;
         QList<double> scaleTicks;
+        QColor base;
         bool operator==(const CacheKey&) const = default;
     };
     CacheKey cacheKey_;
     TruePeakBarLayout layout_;
-    // Caption, unlit segments and scale labels.
+    // Where the read-out starts: after the caption.
+    double readoutLeft_ = 0.0;
+    // Caption, unlit segments and scale labels, over the item's opaque fill colour when it has
+    // one.
     QImage staticLayer_;
     // Every segment lit, over nothing.
     QImage litSegments_;

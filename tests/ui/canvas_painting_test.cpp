@@ -45,22 +45,28 @@ double strokeMismatch(const QPolygonF& line, double width, QSize size, double sc
     return inked > 0 ? static_cast<double>(off) / inked : 1.0;
 }
 
-TEST(StrokedPolyline, ThinningDenseHistoryKeepsItsLook) {
-    // 60 s of history at 30 points a second across a 195-point sparkline, ten points a pixel,
-    // the loudness stepping every 100 ms.
+TEST(StrokedPolyline, DenseHistoryAndJaggedSpectrumKeepTheirLook) {
     std::mt19937 random(7);
     std::normal_distribution<double> noise(0.0, 1.5);
+    // 60 s of history at 30 points a second across a 195-point sparkline, ten points a pixel,
+    // the loudness stepping every 100 ms; and a spectrum row of programme material, 192 bins
+    // across the panel, jagged from bin to bin.
     QPolygonF steps;
     double level = 32.0;
     for (int i = 0; i < 1800; ++i) {
-        if (i % 3 == 0) {
-            level = 32.0 + 14.0 * std::sin(i * 0.01) + noise(random);
-        }
+        level = i % 3 == 0 ? 32.0 + 14.0 * std::sin(i * 0.01) + noise(random) : level;
         steps << QPointF(i * 195.0 / 1799.0, level);
     }
     EXPECT_LT(thinToColumns(steps, 1.0).size(), 4 * 196);
-    EXPECT_LT(strokeMismatch(steps, 1.5, QSize(195, 64)), 0.08);
-    EXPECT_LT(strokeMismatch(steps, 1.5, QSize(195, 64), 2.0), 0.08);
+    QPolygonF spectrum;
+    for (int i = 0; i < 192; ++i) {
+        spectrum << QPointF(i * 531.0 / 191.0,
+                            120.0 + 50.0 * std::sin(i * 0.05) + 6 * noise(random));
+    }
+    for (double scale : {1.0, 2.0}) {
+        EXPECT_LT(strokeMismatch(steps, 1.5, QSize(195, 64), scale), 0.08);
+        EXPECT_LT(strokeMismatch(spectrum, 1.4, QSize(531, 260), scale), 0.08);
+    }
 }
 
 }  // namespace
