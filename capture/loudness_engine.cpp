@@ -222,7 +222,8 @@ void LoudnessEngine::Impl::process(const ChannelBuffers& buffers, bool synthetic
         lastThroughputLogTime = t;
     }
     // A snapshot too soon after the last one is dropped, never held back for later; only its
-    // true peak lives on in the next one.
+    // true peak lives on in the next one (its momentary loudness already counts towards the
+    // analyzer's running maximum).
     if (mayPublish && timing::mayEmit(t, lastEmitTime)) {
         lastEmitTime = t;
         published = snapshot;

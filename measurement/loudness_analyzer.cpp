@@ -259,6 +259,7 @@ void LoudnessAnalyzer::evaluateHops(int hops) {
                 power += weights[c] * hopSumSqHistory[c].newest(hopsPerMomentary) / blockSize;
             }
             latest.momentaryLUFS = powerToLUFS(power);
+            latest.maxMomentaryLUFS = std::max(latest.maxMomentaryLUFS, latest.momentaryLUFS);
             momentaryHistogram.add(power);
         }
         if (available >= hopsPerShortTerm) {
@@ -337,6 +338,7 @@ void LoudnessAnalyzer::resetLoudnessStatistics() {
     }
     latest.integratedLUFS = kNegativeInfinity;
     latest.loudnessRangeLU = 0.0;
+    latest.maxMomentaryLUFS = kNegativeInfinity;
     latest.maxTruePeakDBTP.assign(static_cast<std::size_t>(channels), kNegativeInfinity);
 }
 

@@ -33,6 +33,9 @@ struct LoudnessSnapshot {
     // The owner's run/reset generation this snapshot was measured in (the loudness engine
     // stamps it), so that a reader can drop snapshots that a reset or a new run overtook.
     std::uint64_t generation = 0;
+    // The highest momentary loudness of every hop since the start or the last loudness reset,
+    // including hops whose snapshots a reader never saw.
+    double maxMomentaryLUFS = -std::numeric_limits<double>::infinity();
 
     friend bool operator==(const LoudnessSnapshot&, const LoudnessSnapshot&) = default;
 };

@@ -102,9 +102,10 @@ void ReadingsPublisher::publish(LoudnessSnapshot snapshot) {
     setScalar(integratedLUFS_, snapshot.integratedLUFS, &ReadingsPublisher::integratedLUFSChanged);
     setScalar(loudnessRangeLU_, snapshot.loudnessRangeLU,
               &ReadingsPublisher::loudnessRangeLUChanged);
-    if (maxMomentaryLUFS_ <= snapshot.momentaryLUFS) {
-        setScalar(maxMomentaryLUFS_, snapshot.momentaryLUFS,
-                  &ReadingsPublisher::maxMomentaryLUFSChanged);
+    // The analyzer's own maximum holds the hops of snapshots that were never handed over.
+    const double loudest = std::max(snapshot.momentaryLUFS, snapshot.maxMomentaryLUFS);
+    if (maxMomentaryLUFS_ <= loudest) {
+        setScalar(maxMomentaryLUFS_, loudest, &ReadingsPublisher::maxMomentaryLUFSChanged);
     }
     setPeaks(truePeakDBTP_, snapshot.truePeakDBTP, &ReadingsPublisher::truePeakDBTPChanged);
     setPeaks(maxTruePeakDBTP_, snapshot.maxTruePeakDBTP,

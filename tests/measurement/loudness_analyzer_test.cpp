@@ -185,11 +185,13 @@ TEST(LoudnessAnalyzer, ResultsDoNotDependOnHowTheAudioIsCut) {
     const std::vector<float> left = programme(5 * kFramesPerSecond, 3);
     const std::vector<float> right = programme(5 * kFramesPerSecond, 4);
     LoudnessAnalyzer reference(2);
-    const LoudnessSnapshot expected = feed(reference, {left, right}, 4800);
+    double loudestHop = -kInf;  // one hop per buffer: every hop's momentary value is seen here
+    const LoudnessSnapshot expected = feed(reference, {left, right}, 4800, &loudestHop);
     ASSERT_GT(expected.loudnessRangeLU, 0.0);
     // Hops fall on the same samples for any block size that divides the hop, sample by sample
-    // too; the maximum true peak carries its history across every buffer boundary. A file scan
-    // reads the same, though it leaves out the quiet stretches that cannot raise the peak.
+    // too, and the last snapshot keeps the loudest momentary value of every hop before it; the
+    // maximum true peak carries its history across every buffer boundary. A file scan reads
+    // the same, though it leaves out the quiet stretches that cannot raise the peak.
     for (const std::size_t block : {1u, 480u, 1600u, 2400u, 127u, 1024u, 4095u, 4801u}) {
         const auto use =
             block % 2 == 0 ? LoudnessAnalyzer::Use::fileScan : LoudnessAnalyzer::Use::liveMeter;
@@ -203,6 +205,7 @@ TEST(LoudnessAnalyzer, ResultsDoNotDependOnHowTheAudioIsCut) {
             EXPECT_EQ(s.shortTermLUFS, expected.shortTermLUFS) << block;
             EXPECT_EQ(s.integratedLUFS, expected.integratedLUFS) << block;
             EXPECT_EQ(s.loudnessRangeLU, expected.loudnessRangeLU) << block;
+            EXPECT_EQ(s.maxMomentaryLUFS, loudestHop) << block;
         }
     }
 }
@@ -222,6 +225,7 @@ TEST(LoudnessAnalyzer, StatisticsResetRestartsIntegratedRangeAndMaximumPeak) {
     EXPECT_EQ(cleared.integratedLUFS, -kInf);
     EXPECT_EQ(cleared.loudnessRangeLU, 0.0);
     EXPECT_EQ(cleared.maxTruePeakDBTP, std::vector<double>{-kInf});
+    EXPECT_EQ(cleared.maxMomentaryLUFS, -kInf);
 
     for (int hop = 301; hop <= 400; ++hop) {
         const std::vector<float> block = tone.next(4800, 1.0);

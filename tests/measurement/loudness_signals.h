@@ -75,10 +75,11 @@ private:
 };
 
 // Cuts planar channels into blocks of `blockFrames` and feeds them in order; returns the
-// snapshot of the last call.
+// snapshot of the last call. `loudest`, when given, gets the highest momentary loudness of all
+// the snapshots returned.
 inline LoudnessSnapshot feed(LoudnessAnalyzer& analyzer,
                              const std::vector<std::vector<float>>& channels,
-                             std::size_t blockFrames) {
+                             std::size_t blockFrames, double* loudest = nullptr) {
     LoudnessSnapshot snapshot;
     const std::size_t frames = channels.front().size();
     ChannelBuffers block(channels.size());
@@ -89,6 +90,9 @@ inline LoudnessSnapshot feed(LoudnessAnalyzer& analyzer,
             block[c].assign(begin, begin + static_cast<std::ptrdiff_t>(length));
         }
         snapshot = analyzer.process(block);
+        if (loudest) {
+            *loudest = std::max(*loudest, snapshot.momentaryLUFS);
+        }
     }
     return snapshot;
 }
