@@ -10,6 +10,8 @@
 #include <cmath>
 #include <vector>
 
+#include "ui/paint_layer.h"
+
 namespace orvinta {
 
 QPainterPath roundedRectPath(const QRectF& rect, double radius) {
@@ -68,9 +70,7 @@ bool cachedLayerNeedsRebuild(const QImage& layer, const QPainter* painter, QSize
 QImage renderCachedLayer(const QPainter* painter, QSizeF size, const QColor& base,
                          const std::function<void(QPainter*)>& draw) {
     const QSize pixels = cachedLayerPixelSize(painter, size);
-    const bool opaque = base.alpha() == 255;
-    QImage layer(pixels, opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
-    layer.fill(opaque ? base : QColor(Qt::transparent));
+    QImage layer = makeLayerImage(pixels, base);
     layer.setText(kLayerBaseKey, layerBaseName(base));
     QPainter p(&layer);
     p.setRenderHint(QPainter::Antialiasing);

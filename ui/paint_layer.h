@@ -11,20 +11,26 @@
 
 namespace orvinta {
 
-// An image for a cached drawing that is drawn first, over the item's whole area, filled with
-// `base`. An opaque base (the item's opaque fill colour) gives an image without alpha, which the
-// raster engine copies onto the item's opaque texture instead of blending it; any other base
-// gives a transparent image.
-inline QImage makeBaseLayer(QSizeF size, qreal dpr, const QColor& base) {
-    const QSize pixels(static_cast<int>(std::ceil(size.width() * dpr)),
-                       static_cast<int>(std::ceil(size.height() * dpr)));
+// An image of `pixels` for a cached drawing that is drawn first, over the item's whole area,
+// filled with `base`. An opaque base (the item's opaque fill colour) gives an image without
+// alpha, which the raster engine copies onto the item's opaque texture instead of blending it;
+// any other base gives a transparent image.
+inline QImage makeLayerImage(QSize pixels, const QColor& base) {
     const bool opaque = base.alpha() == 255;
     QImage image(pixels, opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
-    if (image.isNull()) {
-        return image;
+    if (!image.isNull()) {
+        image.fill(opaque ? base : QColor(Qt::transparent));
     }
+    return image;
+}
+
+// The same for an item of `size` points, at the device pixel ratio of the surface it will be
+// drawn on.
+inline QImage makeBaseLayer(QSizeF size, qreal dpr, const QColor& base) {
+    QImage image = makeLayerImage(QSize(static_cast<int>(std::ceil(size.width() * dpr)),
+                                        static_cast<int>(std::ceil(size.height() * dpr))),
+                                  base);
     image.setDevicePixelRatio(dpr);
-    image.fill(opaque ? base : QColor(Qt::transparent));
     return image;
 }
 
