@@ -83,6 +83,7 @@ Item {
 
             DashboardHeader {
                 Layout.fillWidth: true
+                clip: true   // the hover walk skips it; see the meter column
                 targetText: root.targetHeaderText
                 showPhaseEQPanel: root.showPhaseEQPanel
                 inputSelector: inputSelectorComponent
@@ -108,6 +109,11 @@ Item {
                     MeterColumn {
                         id: meterColumn
                         objectName: "meterColumn"
+                        // Clipped, like every part of the dashboard that holds controls: Qt Quick
+                        // delivers the resting pointer's hover again after every frame that
+                        // changed an item, walking each subtree that holds a hover-enabled
+                        // control; a clipped subtree the pointer is not over is skipped whole.
+                        clip: true
                         Layout.preferredWidth: 160
                         Layout.fillHeight: true
                         appState: root.appState
@@ -149,6 +155,7 @@ Item {
                     ColumnLayout {
                         objectName: "analyzerColumn"
                         visible: root.showPhaseEQPanel
+                        clip: true
                         Layout.preferredWidth: 320
                         Layout.fillHeight: true
                         spacing: Theme.columnSpacing
@@ -186,6 +193,7 @@ Item {
                     Loader {
                         visible: root.showPhaseEQPanel
                         active: root.showPhaseEQPanel
+                        clip: true
                         Layout.preferredWidth: 559
                         Layout.fillHeight: true
                         sourceComponent: FrequencyAnalyzerPanelView {
@@ -213,6 +221,7 @@ Item {
 
             ControlRow {
                 Layout.fillWidth: true
+                clip: true
                 appState: root.appState
                 radarCycleOptions: root.radarCycleOptions
                 radarCycleLabel: root.radarCycleLabel

@@ -88,6 +88,7 @@ CorrelationBarLayout correlationBarLayout(QSizeF size, int segmentsPerSide) {
 }
 
 CorrelationMeterBar::CorrelationMeterBar(QQuickItem* parent) : OnScreenPaintedItem(parent) {
+    setPaintCoversItem(true);
     setAntialiasing(true);
 }
 

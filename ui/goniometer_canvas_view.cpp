@@ -203,6 +203,7 @@ std::array<GoniometerLabel, 4> goniometerLabels(QSizeF size) {
 }
 
 GoniometerCanvasView::GoniometerCanvasView(QQuickItem* parent) : OnScreenPaintedItem(parent) {
+    setPaintCoversItem(true);
     setAntialiasing(true);
 }
 

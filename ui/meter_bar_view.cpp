@@ -188,6 +188,7 @@ MeterBarView::MeterBarView(QQuickItem* parent)
     : OnScreenPaintedItem(parent),
       value_(-std::numeric_limits<double>::infinity()),
       accent_(Theme::green()) {
+    setPaintCoversItem(true);
     setAntialiasing(true);
     // The scale and the widest bar, with room for the halo of the target line on both sides.
     setImplicitWidth(kScaleColumnWidth + kRowSpacing + kMaxBarWidth + 2.0 * kGlowRadius);

@@ -95,15 +95,21 @@ QSGNode* OnScreenPaintedItem::updatePaintNode(QSGNode* oldNode, UpdatePaintNodeD
     // The texture made two frames ago, which shared this image, is gone: it is painted in place.
     QImage& image = images_[nextImage_];
     nextImage_ = 1 - nextImage_;
+    bool fresh = false;
     if (image.size() != placement.imageSize || image.format() != format) {
         image = QImage(placement.imageSize, format);
+        fresh = true;
     }
     if (image.isNull()) {
         delete oldNode;
         shownPixels_ = QRect();
         return nullptr;
     }
-    image.fill(fillColor());
+    // A reused image holds the item's picture of two frames ago: where an edge pixel of the
+    // covering layer might round away, it still shows the same fill.
+    if (fresh || !paintCoversItem_ || !opaque) {
+        image.fill(fillColor());
+    }
     {
         QPainter painter(&image);
         if (antialiasing()) {

@@ -47,6 +47,10 @@ public:
     explicit OnScreenPaintedItem(QQuickItem* parent = nullptr);
 
 protected:
+    // For an item whose paint() first covers all of it with an opaque layer of its fill colour:
+    // the image is then not filled beforehand, except when it is new.
+    void setPaintCoversItem(bool covers) { paintCoversItem_ = covers; }
+
     QSGNode* updatePaintNode(QSGNode* oldNode, UpdatePaintNodeData* data) override;
     void itemChange(ItemChange change, const ItemChangeData& value) override;
     void geometryChange(const QRectF& newGeometry, const QRectF& oldGeometry) override;
@@ -60,6 +64,7 @@ private:
     // other is free, so frames neither allocate nor copy.
     std::array<QImage, 2> images_;
     std::size_t nextImage_ = 0;
+    bool paintCoversItem_ = false;
 };
 
 }  // namespace orvinta

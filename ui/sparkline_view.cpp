@@ -112,6 +112,7 @@ bool sparklineMovesVisibly(const std::optional<HistoryPoint>& drawnNewest,
 
 SparklineView::SparklineView(QQuickItem* parent)
     : OnScreenPaintedItem(parent), color_(Theme::green()) {
+    setPaintCoversItem(true);
     setAntialiasing(true);
 }
 

@@ -160,6 +160,7 @@ QPolygonF spectrumCurve(const std::vector<float>& row, float minDB, float maxDB,
 }
 
 SpectrumCanvasView::SpectrumCanvasView(QQuickItem* parent) : OnScreenPaintedItem(parent) {
+    setPaintCoversItem(true);
     setAntialiasing(true);
 }
 
@@ -234,9 +235,15 @@ void SpectrumCanvasView::paint(QPainter* painter) {
         return;
     }
     const std::vector<std::vector<float>>& rows = spectrumDB_.rows();
-    const SpectrumCurveSelection curves = spectrumCurvesToDraw(*mode, rows);
+    SpectrumCurveSelection curves = spectrumCurvesToDraw(*mode, rows);
     if (!curves.left && !curves.right && !curves.average) {
         return;
+    }
+    // Two equal channels (a mono source) have their average on the very same line, drawn over
+    // them wider: theirs would not show.
+    if (curves.average && rows[0] == rows[1]) {
+        curves.left = false;
+        curves.right = false;
     }
     struct Curve {
         QPolygonF points;

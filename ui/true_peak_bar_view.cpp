@@ -127,6 +127,7 @@ double truePeakBarFraction(double value, const QList<double>& ticks, double widt
 
 TruePeakBarView::TruePeakBarView(QQuickItem* parent)
     : OnScreenPaintedItem(parent), value_(-std::numeric_limits<double>::infinity()) {
+    setPaintCoversItem(true);
     setAntialiasing(true);
     setImplicitWidth(320.0);
     setImplicitHeight(std::ceil(truePeakBarLayout(QSizeF(320.0, 0.0)).scaleRow.bottom()));
