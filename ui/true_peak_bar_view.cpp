@@ -322,17 +322,14 @@ void TruePeakBarView::paint(QPainter* painter) {
 
     // Header: caption (cached), read-out and unit on one baseline, 8 points apart.
     const double baseline = layout_.headerBaseline;
-    const QFont readoutFontValue = readoutFont();
     const QString readout = truePeakReadout(peak_.peakValue(), value_, minValue_);
-    double x = readoutLeft_;
     painter->setRenderHint(QPainter::TextAntialiasing);
-    painter->setFont(readoutFontValue);
     painter->setPen(Theme::text());
-    painter->drawText(QPointF(x, baseline), readout);
-    x += QFontMetricsF(readoutFontValue).horizontalAdvance(readout) + kHeaderSpacing;
-    painter->setFont(unitFont());
+    const double x = readoutLeft_ + readoutRuns_.draw(*painter, readoutFont(),
+                                                      QPointF(readoutLeft_, baseline), readout) +
+                     kHeaderSpacing;
     painter->setPen(Theme::whiteAlpha(0.75));
-    painter->drawText(QPointF(x, baseline), unit_);
+    unitRuns_.draw(*painter, unitFont(), QPointF(x, baseline), unit_);
 }
 
 }  // namespace orvinta

@@ -12,6 +12,7 @@
 
 #include "ui/on_screen_painted_item.h"
 #include "ui/peak_hold.h"
+#include "ui/text_run_cache.h"
 
 namespace orvinta {
 
@@ -172,6 +173,9 @@ private:
     TruePeakBarLayout layout_;
     // Where the read-out starts: after the caption.
     double readoutLeft_ = 0.0;
+    // The read-outs and the unit, laid out once per text.
+    TextRunCache readoutRuns_;
+    TextRunCache unitRuns_{4};
     // Caption, unlit segments and scale labels, over the item's opaque fill colour when it has
     // one.
     QImage staticLayer_;
