@@ -103,13 +103,19 @@ QSGNode* OnScreenPaintedItem::updatePaintNode(QSGNode* oldNode, UpdatePaintNodeD
     if (image.isNull()) {
         delete oldNode;
         shownPixels_ = QRect();
+        imageTransforms_ = {};
         return nullptr;
     }
-    // A reused image holds the item's picture of two frames ago: where an edge pixel of the
-    // covering layer might round away, it still shows the same fill.
-    if (fresh || !paintCoversItem_ || !opaque) {
+    // An unscaled covering layer lands on whole pixels and covers every one. Scaled, the raster
+    // engine may leave an edge pixel out, which would keep the picture of two repaints ago.
+    const std::size_t drawn = 1 - nextImage_;
+    const bool filled = fresh || !paintCoversItem_ || !opaque ||
+                        placement.itemToImage.type() > QTransform::TxTranslate;
+    if (filled) {
         image.fill(fillColor());
     }
+    imageAge_ = !filled && imageTransforms_[drawn] == placement.itemToImage ? 2 : 0;
+    imageTransforms_[drawn] = placement.itemToImage;
     {
         QPainter painter(&image);
         if (antialiasing()) {
@@ -119,6 +125,7 @@ QSGNode* OnScreenPaintedItem::updatePaintNode(QSGNode* oldNode, UpdatePaintNodeD
         painter.setTransform(placement.itemToImage);
         paint(&painter);
     }
+    imageAge_ = -1;
 
     auto* node = static_cast<QSGImageNode*>(oldNode);
     if (!node) {

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 
 namespace orvinta {
 
@@ -50,6 +51,10 @@ protected:
     // For an item whose paint() first covers all of it with an opaque layer of its fill colour:
     // the image is then not filled beforehand, except when it is new.
     void setPaintCoversItem(bool covers) { paintCoversItem_ = covers; }
+    // While paint() draws for the screen: 2 when the image it draws on holds the item's picture
+    // of two repaints ago, painted at the same placement (an item that covers itself finds it
+    // unfilled), 0 for a new or filled image; -1 when paint() is called from elsewhere.
+    int imageAge() const { return imageAge_; }
 
     QSGNode* updatePaintNode(QSGNode* oldNode, UpdatePaintNodeData* data) override;
     void itemChange(ItemChange change, const ItemChangeData& value) override;
@@ -65,6 +70,9 @@ private:
     std::array<QImage, 2> images_;
     std::size_t nextImage_ = 0;
     bool paintCoversItem_ = false;
+    // The placement each image was last painted at, if it holds a picture.
+    std::array<std::optional<QTransform>, 2> imageTransforms_;
+    int imageAge_ = -1;
 };
 
 }  // namespace orvinta

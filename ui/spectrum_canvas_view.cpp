@@ -215,6 +215,39 @@ void SpectrumCanvasView::drawGrid(QPainter* painter, QSizeF size) const {
     }
 }
 
+SpectrumCanvasView::CurveRows SpectrumCanvasView::curveRows() const {
+    const std::optional<ChannelMode> mode = channelModeFromRawValue(mode_);
+    if (!mode) {
+        return {};
+    }
+    const std::vector<std::vector<float>>& rows = spectrumDB_.rows();
+    const SpectrumCurveSelection curves = spectrumCurvesToDraw(*mode, rows);
+    // The average lies between the two channels, so their extremes bound it.
+    float lowest = std::numeric_limits<float>::infinity();
+    float highest = -std::numeric_limits<float>::infinity();
+    bool any = false;
+    for (std::size_t channel = 0; channel < 2; ++channel) {
+        const bool drawn =
+            channel == 0 ? curves.left || curves.average : curves.right || curves.average;
+        if (!drawn) {
+            continue;
+        }
+        for (float v : rows[channel]) {
+            // NaN stands at the bottom, like the lowest level.
+            lowest = std::isnan(v) ? -std::numeric_limits<float>::infinity() : std::min(lowest, v);
+            highest = std::isnan(v) ? highest : std::max(highest, v);
+            any = true;
+        }
+    }
+    if (!any) {
+        return {};
+    }
+    // Half the widest line, and a pixel or two for its antialiased edge.
+    const double margin = kAverageLineWidth / 2.0 + 2.0;
+    return {spectrumY(highest, minDB_, maxDB_, height()) - margin,
+            spectrumY(lowest, minDB_, maxDB_, height()) + margin};
+}
+
 void SpectrumCanvasView::paint(QPainter* painter) {
     blitCachedLayersPlainly(painter);
     const QSizeF size(width(), height());
@@ -228,7 +261,38 @@ void SpectrumCanvasView::paint(QPainter* painter) {
                                        [this, size](QPainter* p) { drawGrid(p, size); });
         gridStale_ = false;
     }
-    painter->drawImage(QRectF(QPointF(0, 0), size), gridCache_);
+    const QRectF bounds(QPointF(0, 0), size);
+    const int age = imageAge();
+    const DrawnCurves twoAgo = drawnCurves_[1];
+    // A scaled grid is resampled from its cache starting at the clip's edge, which may pick
+    // other source pixels than one resampled whole: only an unscaled one is put back in part.
+    if (age == 2 && twoAgo.valid && twoAgo.grid == gridCache_.cacheKey() && twoAgo.size == size &&
+        painter->transform().type() <= QTransform::TxTranslate) {
+        // The image shows the grid and the curves of two repaints ago: the grid goes back only
+        // under those curves.
+        if (!twoAgo.rows.empty()) {
+            // Clipped to whole pixels of the image: a fractional edge would blend the grid
+            // over itself, a shade off.
+            const QTransform toImage = painter->transform();
+            const QRect pixels =
+                toImage
+                    .mapRect(QRectF(0, twoAgo.rows.top, size.width(),
+                                    twoAgo.rows.bottom - twoAgo.rows.top))
+                    .toAlignedRect();
+            painter->save();
+            painter->resetTransform();
+            painter->setClipRect(pixels, Qt::IntersectClip);
+            painter->setTransform(toImage);
+            painter->drawImage(bounds, gridCache_);
+            painter->restore();
+        }
+    } else {
+        painter->drawImage(bounds, gridCache_);
+    }
+    if (age >= 0) {
+        drawnCurves_[1] = drawnCurves_[0];
+        drawnCurves_[0] = {true, gridCache_.cacheKey(), size, curveRows()};
+    }
 
     const std::optional<ChannelMode> mode = channelModeFromRawValue(mode_);
     if (!mode) {
@@ -271,7 +335,7 @@ void SpectrumCanvasView::paint(QPainter* painter) {
     if (std::any_of(begin, end, [size](const Curve& c) {
             return reachesRoundedCorner(c.points, size, kCornerRadius);
         })) {
-        painter->setClipPath(roundedRectPath(QRectF(QPointF(0, 0), size), kCornerRadius));
+        painter->setClipPath(roundedRectPath(bounds, kCornerRadius), Qt::IntersectClip);
     }
     for (auto it = begin; it != end; ++it) {
         drawStrokedPolyline(painter, it->points, it->color, it->width);

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QtQml/qqmlregistration.h>
 
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -108,7 +109,26 @@ signals:
     void referenceHzChanged();
 
 private:
+    // The rows (in points) that the curves of the current spectrum and mode may touch; empty
+    // when no curve is drawn.
+    struct CurveRows {
+        double top = 0.0;
+        double bottom = 0.0;
+        bool empty() const { return !(bottom > top); }
+    };
+    CurveRows curveRows() const;
     void drawGrid(QPainter* painter, QSizeF size) const;
+
+    // The curves' rows of the last two repaints for the screen, over which grid at which size.
+    // An image that holds the picture of two repaints ago over the same grid needs the grid
+    // again only where that picture's curves were.
+    struct DrawnCurves {
+        bool valid = false;
+        qint64 grid = 0;
+        QSizeF size;
+        CurveRows rows;
+    };
+    std::array<DrawnCurves, 2> drawnCurves_;
 
     SpectrumRows spectrumDB_;
     QString mode_ = QStringLiteral("L+R");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 
 #include "tests/ui/ui_test_support.h"
 #include "ui/theme.h"
@@ -86,6 +87,57 @@ TEST(SpectrumCanvas, FollowsTheRowsBinByBin) {
     for (int x : {60, 265, 470}) {
         const int y = static_cast<int>(300.0 - 300.0 * x / kSpectrumSize.width());
         EXPECT_TRUE(colorNear(image, x, y, Theme::cyan(), 1, 60)) << "x " << x;
+    }
+}
+
+// On screen a repaint puts the grid back only under the curves of the picture it paints over;
+// after any run of spectra the window must show exactly what a fresh view of the last one shows,
+// at the dashboard's scale and off the pixel grid as well.
+TEST(SpectrumCanvas, OnScreenRepaintsLeaveNothingOfEarlierCurves) {
+    const auto jagged = [](float centre, float swing) {
+        std::vector<float> row(192);
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            row[i] = centre + swing * static_cast<float>(std::sin(0.37 * static_cast<double>(i)));
+        }
+        return row;
+    };
+    const std::vector<std::vector<std::vector<float>>> spectra = {
+        {flatRow(-20), flatRow(-20)},   {jagged(-70, 15), jagged(-60, 20)},
+        {flatRow(-40), flatRow(-45)},   {jagged(-10, 30), jagged(-10, 30)},
+        {flatRow(-95), flatRow(-95)},   {jagged(-50, 8), flatRow(-30)},
+        {flatRow(5), jagged(-80, 5)},   {jagged(-35, 25), jagged(-40, 25)},
+    };
+    const auto window = [](double scale) {
+        auto w = std::make_unique<test::QmlWindow>();
+        const QString qml = QString::asprintf(
+            "import QtQuick\nimport Orvinta.Ui\nItem { Item { x: 10.3; y: 7.6; width: 531;"
+            " height: 300; scale: %g; transformOrigin: Item.TopLeft\nSpectrumCanvasView {"
+            " anchors.fill: parent } } }",
+            scale);
+        EXPECT_TRUE(w->load(qml.toUtf8(), QSize(560, 330)));
+        w->find<SpectrumCanvasView>()->setFillColor(Theme::panelSurface());
+        return w;
+    };
+    for (double scale : {1.0, 0.85}) {
+        SCOPED_TRACE(scale);
+        const auto shown = window(scale);
+        auto* view = shown->find<SpectrumCanvasView>();
+        for (std::size_t step = 0; step < spectra.size(); ++step) {
+            SCOPED_TRACE(step);
+            view->setSpectrumDB(SpectrumRows(spectra[step]));
+            const QImage repainted = shown->grab();
+            const auto fresh = window(scale);
+            fresh->find<SpectrumCanvasView>()->setSpectrumDB(SpectrumRows(spectra[step]));
+            const QImage expected = fresh->grab();
+            ASSERT_EQ(repainted.size(), expected.size());
+            int differing = 0;
+            for (int y = 0; y < expected.height(); ++y) {
+                for (int x = 0; x < expected.width(); ++x) {
+                    differing += repainted.pixel(x, y) != expected.pixel(x, y);
+                }
+            }
+            EXPECT_EQ(differing, 0);
+        }
     }
 }
 
