@@ -39,6 +39,20 @@ void blitCachedLayersPlainly(QPainter* painter) {
     painter->setRenderHint(QPainter::SmoothPixmapTransform, false);
 }
 
+void drawWithinWholePixels(QPainter* painter, const QRectF& area,
+                           const std::function<void()>& draw) {
+    const QTransform transform = painter->transform();
+    const QRect pixels = painter->deviceTransform().mapRect(area).toAlignedRect();
+    painter->save();
+    painter->resetTransform();
+    // In device pixels: the world transform is reset, and the device's own scale undone.
+    const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+    painter->setClipRect(QRectF(pixels.topLeft() / dpr, pixels.size() / dpr), Qt::IntersectClip);
+    painter->setTransform(transform);
+    draw();
+    painter->restore();
+}
+
 namespace {
 
 // The segments of the polyline being drawn; UI thread only, reused so that a frame allocates

@@ -30,6 +30,12 @@ QSize cachedLayerPixelSize(const QPainter* painter, QSizeF size);
 // blit down the raster engine's slower general path.
 void blitCachedLayersPlainly(QPainter* painter);
 
+// Runs `draw` clipped to `area` (in the painter's coordinates) widened to whole pixels of the
+// painter's device: a fractional clip edge would blend the drawing over itself, a shade off.
+// For putting part of a cached layer back over an unscaled picture.
+void drawWithinWholePixels(QPainter* painter, const QRectF& area,
+                           const std::function<void()>& draw);
+
 // The colour an item's bottom cached layer starts from: the item's fill colour when it is opaque
 // (the scene graph fills the texture with it before paint()), so that the layer is opaque and
 // is copied rather than blended; otherwise transparent.

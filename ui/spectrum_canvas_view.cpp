@@ -271,20 +271,10 @@ void SpectrumCanvasView::paint(QPainter* painter) {
         // The image shows the grid and the curves of two repaints ago: the grid goes back only
         // under those curves.
         if (!twoAgo.rows.empty()) {
-            // Clipped to whole pixels of the image: a fractional edge would blend the grid
-            // over itself, a shade off.
-            const QTransform toImage = painter->transform();
-            const QRect pixels =
-                toImage
-                    .mapRect(QRectF(0, twoAgo.rows.top, size.width(),
-                                    twoAgo.rows.bottom - twoAgo.rows.top))
-                    .toAlignedRect();
-            painter->save();
-            painter->resetTransform();
-            painter->setClipRect(pixels, Qt::IntersectClip);
-            painter->setTransform(toImage);
-            painter->drawImage(bounds, gridCache_);
-            painter->restore();
+            drawWithinWholePixels(
+                painter,
+                QRectF(0, twoAgo.rows.top, size.width(), twoAgo.rows.bottom - twoAgo.rows.top),
+                [&] { painter->drawImage(bounds, gridCache_); });
         }
     } else {
         painter->drawImage(bounds, gridCache_);

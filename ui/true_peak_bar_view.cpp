@@ -294,7 +294,22 @@ void TruePeakBarView::paint(QPainter* painter) {
     ensureCache(dpr);
     const QRectF bar = layout_.bar;
 
-    painter->drawImage(QPointF(0.0, 0.0), staticLayer_);
+    const qint64 layer = staticLayer_.cacheKey();
+    const int age = imageAge();
+    if (age == 2 && drawnOver_[1] == layer &&
+        painter->transform().type() <= QTransform::TxTranslate) {
+        // The image shows this layer with the bar and read-out of two repaints ago: only they
+        // are put back; the label and the scale stay.
+        const auto restore = [&] { painter->drawImage(QPointF(0.0, 0.0), staticLayer_); };
+        drawWithinWholePixels(painter, bar.adjusted(-1, -1, 1, 1), restore);
+        drawWithinWholePixels(
+            painter, QRectF(readoutLeft_ - 1, 0, width() - readoutLeft_ + 1, bar.top()), restore);
+    } else {
+        painter->drawImage(QPointF(0.0, 0.0), staticLayer_);
+    }
+    if (age >= 0) {
+        drawnOver_ = {layer, drawnOver_[0]};
+    }
 
     // Lit segments: the part of the lit row left of the middle of the gap after the last lit
     // segment.
@@ -325,9 +340,10 @@ void TruePeakBarView::paint(QPainter* painter) {
     const QString readout = truePeakReadout(peak_.peakValue(), value_, minValue_);
     painter->setRenderHint(QPainter::TextAntialiasing);
     painter->setPen(Theme::text());
-    const double x = readoutLeft_ + readoutRuns_.draw(*painter, readoutFont(),
-                                                      QPointF(readoutLeft_, baseline), readout) +
-                     kHeaderSpacing;
+    const double x =
+        readoutLeft_ +
+        readoutRuns_.draw(*painter, readoutFont(), QPointF(readoutLeft_, baseline), readout) +
+        kHeaderSpacing;
     painter->setPen(Theme::whiteAlpha(0.75));
     unitRuns_.draw(*painter, unitFont(), QPointF(x, baseline), unit_);
 }

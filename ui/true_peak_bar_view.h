@@ -8,6 +8,7 @@
 #include <QVariant>
 #include <QtQml/qqmlregistration.h>
 
+#include <array>
 #include <vector>
 
 #include "ui/on_screen_painted_item.h"
@@ -181,6 +182,10 @@ private:
     QImage staticLayer_;
     // Every segment lit, over nothing.
     QImage litSegments_;
+    // The static layers under the last two repaints for the screen: an image that holds the
+    // picture of two repaints ago over the same layer needs it again only where the bar, its
+    // marker and the read-out change.
+    std::array<qint64, 2> drawnOver_{};
 };
 
 }  // namespace orvinta

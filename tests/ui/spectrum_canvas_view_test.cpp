@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <memory>
 
 #include "tests/ui/ui_test_support.h"
 #include "ui/theme.h"
@@ -102,41 +101,22 @@ TEST(SpectrumCanvas, OnScreenRepaintsLeaveNothingOfEarlierCurves) {
         return row;
     };
     const std::vector<std::vector<std::vector<float>>> spectra = {
-        {flatRow(-20), flatRow(-20)},   {jagged(-70, 15), jagged(-60, 20)},
-        {flatRow(-40), flatRow(-45)},   {jagged(-10, 30), jagged(-10, 30)},
-        {flatRow(-95), flatRow(-95)},   {jagged(-50, 8), flatRow(-30)},
-        {flatRow(5), jagged(-80, 5)},   {jagged(-35, 25), jagged(-40, 25)},
-    };
-    const auto window = [](double scale) {
-        auto w = std::make_unique<test::QmlWindow>();
-        const QString qml = QString::asprintf(
-            "import QtQuick\nimport Orvinta.Ui\nItem { Item { x: 10.3; y: 7.6; width: 531;"
-            " height: 300; scale: %g; transformOrigin: Item.TopLeft\nSpectrumCanvasView {"
-            " anchors.fill: parent } } }",
-            scale);
-        EXPECT_TRUE(w->load(qml.toUtf8(), QSize(560, 330)));
-        w->find<SpectrumCanvasView>()->setFillColor(Theme::panelSurface());
-        return w;
+        {flatRow(-20), flatRow(-20)}, {jagged(-70, 15), jagged(-60, 20)},
+        {flatRow(-40), flatRow(-45)}, {jagged(-10, 30), jagged(-10, 30)},
+        {flatRow(-95), flatRow(-95)}, {jagged(-50, 8), flatRow(-30)},
+        {flatRow(5), jagged(-80, 5)}, {jagged(-35, 25), jagged(-40, 25)},
     };
     for (double scale : {1.0, 0.85}) {
         SCOPED_TRACE(scale);
-        const auto shown = window(scale);
+        const auto shown = test::instrumentWindow("SpectrumCanvasView", kSpectrumSize, scale);
         auto* view = shown->find<SpectrumCanvasView>();
         for (std::size_t step = 0; step < spectra.size(); ++step) {
             SCOPED_TRACE(step);
             view->setSpectrumDB(SpectrumRows(spectra[step]));
             const QImage repainted = shown->grab();
-            const auto fresh = window(scale);
+            const auto fresh = test::instrumentWindow("SpectrumCanvasView", kSpectrumSize, scale);
             fresh->find<SpectrumCanvasView>()->setSpectrumDB(SpectrumRows(spectra[step]));
-            const QImage expected = fresh->grab();
-            ASSERT_EQ(repainted.size(), expected.size());
-            int differing = 0;
-            for (int y = 0; y < expected.height(); ++y) {
-                for (int x = 0; x < expected.width(); ++x) {
-                    differing += repainted.pixel(x, y) != expected.pixel(x, y);
-                }
-            }
-            EXPECT_EQ(differing, 0);
+            EXPECT_EQ(test::differingPixels(repainted, fresh->grab()), 0);
         }
     }
 }

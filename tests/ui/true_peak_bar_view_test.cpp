@@ -115,5 +115,30 @@ TEST_F(TruePeakBarViewTest, HeldPeakMarksItsPlaceRedAboveZeroWhiteBelowAndResetF
     EXPECT_FALSE(markerAt(render(), labels[6], Theme::white()));
 }
 
+// On screen a repaint puts back only the bar and the read-out of the picture it paints over;
+// after any run of values the window must show exactly what a view that was shown only the end
+// of the run shows, at the dashboard's scale and off the pixel grid as well.
+TEST(TruePeakBarView, OnScreenRepaintsLeaveNothingOfEarlierReadings) {
+    ManualClock clock;
+    const std::vector<double> values = {-20.0, -3.2, -45.0, -0.4, 1.5, -60.5, -12.0, -kInf, -7.7};
+    const QSizeF size(kWidth, 75.0);
+    for (double scale : {1.0, 0.85}) {
+        SCOPED_TRACE(scale);
+        const auto shown = test::instrumentWindow("TruePeakBarView", size, scale, "label: \"L\"");
+        auto* view = shown->find<TruePeakBarView>();
+        for (std::size_t step = 0; step < values.size(); ++step) {
+            SCOPED_TRACE(step);
+            view->setValue(values[step]);
+            const QImage repainted = shown->grab();
+            const auto fresh =
+                test::instrumentWindow("TruePeakBarView", size, scale, "label: \"L\"");
+            for (std::size_t i = 0; i <= step; ++i) {
+                fresh->find<TruePeakBarView>()->setValue(values[i]);
+            }
+            EXPECT_EQ(test::differingPixels(repainted, fresh->grab()), 0);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace orvinta

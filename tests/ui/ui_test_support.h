@@ -18,6 +18,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <ostream>
 
 #include "ui/theme.h"
@@ -161,5 +162,31 @@ private:
     QQuickView view_;
     QQuickItem* root_ = nullptr;
 };
+
+// Pixels in which two images of one size differ at all.
+inline int differingPixels(const QImage& a, const QImage& b) {
+    int differing = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            differing += a.pixel(x, y) != b.pixel(x, y);
+        }
+    }
+    return differing;
+}
+
+// A window showing one instrument (a QML type of Orvinta.Ui, with more `properties` if given)
+// of `size` over the panel colour, scaled and off the pixel grid as the dashboard places them.
+inline std::unique_ptr<QmlWindow> instrumentWindow(const char* type, QSizeF size, double scale,
+                                                   const char* properties = "") {
+    auto window = std::make_unique<QmlWindow>();
+    const QString qml = QString::asprintf(
+        "import QtQuick\nimport Orvinta.Ui\nItem { Item { x: 10.3; y: 7.6; width: %g;"
+        " height: %g; scale: %g; transformOrigin: Item.TopLeft\n%s { anchors.fill: parent;"
+        " fillColor: Theme.panelSurface; %s } } }",
+        size.width(), size.height(), scale, type, properties);
+    EXPECT_TRUE(window->load(qml.toUtf8(), QSize(static_cast<int>(size.width()) + 30,
+                                                 static_cast<int>(size.height()) + 30)));
+    return window;
+}
 
 }  // namespace orvinta::test
