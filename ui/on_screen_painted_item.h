@@ -49,11 +49,12 @@ public:
 
 protected:
     // For an item whose paint() first covers all of it with an opaque layer of its fill colour:
-    // the image is then not filled beforehand, except when it is new.
+    // an image that is reused at an unscaled placement is then not filled beforehand.
     void setPaintCoversItem(bool covers) { paintCoversItem_ = covers; }
     // While paint() draws for the screen: 2 when the image it draws on holds the item's picture
-    // of two repaints ago, painted at the same placement (an item that covers itself finds it
-    // unfilled), 0 for a new or filled image; -1 when paint() is called from elsewhere.
+    // of two repaints ago, painted at the same unscaled placement and not filled since (only an
+    // item that covers itself finds it so), 0 for a new or filled image; -1 when paint() is
+    // called from elsewhere.
     int imageAge() const { return imageAge_; }
 
     QSGNode* updatePaintNode(QSGNode* oldNode, UpdatePaintNodeData* data) override;

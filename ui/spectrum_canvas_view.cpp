@@ -264,10 +264,7 @@ void SpectrumCanvasView::paint(QPainter* painter) {
     const QRectF bounds(QPointF(0, 0), size);
     const int age = imageAge();
     const DrawnCurves twoAgo = drawnCurves_[1];
-    // A scaled grid is resampled from its cache starting at the clip's edge, which may pick
-    // other source pixels than one resampled whole: only an unscaled one is put back in part.
-    if (age == 2 && twoAgo.valid && twoAgo.grid == gridCache_.cacheKey() && twoAgo.size == size &&
-        painter->transform().type() <= QTransform::TxTranslate) {
+    if (age == 2 && twoAgo.valid && twoAgo.grid == gridCache_.cacheKey() && twoAgo.size == size) {
         // The image shows the grid and the curves of two repaints ago: the grid goes back only
         // under those curves.
         if (!twoAgo.rows.empty()) {

@@ -296,8 +296,7 @@ void TruePeakBarView::paint(QPainter* painter) {
 
     const qint64 layer = staticLayer_.cacheKey();
     const int age = imageAge();
-    if (age == 2 && drawnOver_[1] == layer &&
-        painter->transform().type() <= QTransform::TxTranslate) {
+    if (age == 2 && drawnOver_[1] == layer) {
         // The image shows this layer with the bar and read-out of two repaints ago: only they
         // are put back; the label and the scale stay.
         const auto restore = [&] { painter->drawImage(QPointF(0.0, 0.0), staticLayer_); };
