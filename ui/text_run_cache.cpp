@@ -19,7 +19,6 @@ double TextRunCache::draw(QPainter& painter, const QFont& font, QPointF baseline
         }
         Run laidOut{QStaticText(text), QFontMetricsF(font).horizontalAdvance(text)};
         laidOut.text.setTextFormat(Qt::PlainText);
-        laidOut.text.setPerformanceHint(QStaticText::AggressiveCaching);
         run = runs_.insert(text, laidOut);
     }
     painter.setFont(font);
