@@ -41,9 +41,7 @@ DashboardPanel {
                 identity: panel.appState ? panel.appState.resetSignal : 0
                 Accessible.role: Accessible.Indicator
                 Accessible.name: side + " true peak"
-                // The reading the bar shows: while a peak is held, the binding does not depend
-                // on (and is not evaluated again for) every new value.
-                Accessible.description: Theme.formatValue(peakValue > minValue ? peakValue : value) + " dBTP"
+                Accessible.description: Theme.formatValue(value) + " dBTP"
 
                 Row {
                     anchors.right: parent.right
